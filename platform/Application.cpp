@@ -1,0 +1,312 @@
+#include "platform/Application.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileOpenEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <deque>
+#include <filesystem>
+#include <typeinfo>
+
+#include <openssl/ssl.h>
+
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/Menu.h"
+#include "platform/MenuBarView.h"
+#include "platform/Text.h"
+#include "platform/Window.h"
+
+namespace platform {
+
+namespace {
+
+// Where there is no global menu bar, the application's menu bar lives in a
+// small window of its own, so that a user can open documents, check for
+// updates and quit with no other window open. Closing it quits.
+class MenuBarHost final : public QWidget {
+public:
+    MenuBarHost(const Ref<MenuBar>& bar, const QString& title) : view_(bar, this) {
+        setWindowTitle(title);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setMenuBar(view_.Bar());
+        setMinimumWidth(320);
+        resize(320, view_.Bar()->sizeHint().height());
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::ActivationChange) UpdateMenus();
+    }
+
+    void closeEvent(QCloseEvent* event) override {
+        event->accept();
+        Quit(0);
+    }
+
+private:
+    MenuBarView view_;
+};
+
+// The runtime's per-process state.
+struct Runtime {
+    ApplicationInfo info;
+    ExceptionHelper exceptionHelper = &CallFunctionWithExceptionHandling;
+    std::unique_ptr<QApplication> ownApplication;
+    Ref<Application> app;
+    bool quitting = false;
+    int exitStatus = 0;
+    bool opened = false;          // Open has been delivered
+    bool deliveringDocument = false;
+    std::deque<Ref<FolderItem>> pendingDocuments;
+    bool updatingMenus = false;
+};
+
+Runtime& State() {
+    static Runtime runtime;
+    return runtime;
+}
+
+// Delivers the documents handed in, one at a time and never inside another's
+// handling (a message box's loop, say), each from the event loop itself.
+void DeliverNextDocument() {
+    Runtime& rt = State();
+    if (!rt.opened || rt.deliveringDocument || rt.pendingDocuments.empty() || rt.quitting) return;
+    rt.deliveringDocument = true;
+    QTimer::singleShot(0, [] {
+        Runtime& rt = State();
+        if (!rt.quitting && !rt.pendingDocuments.empty()) {
+            Ref<FolderItem> document = rt.pendingDocuments.front();
+            rt.pendingDocuments.pop_front();
+            Dispatch([&] { GetAppObject()->Event_OpenDocument(document); });
+            UpdateMenus();
+        }
+        State().deliveringDocument = false;
+        DeliverNextDocument();
+    });
+}
+
+void HandInDocument(const std::filesystem::path& path) {
+    State().pendingDocuments.push_back(Make<FolderItem>(std::filesystem::absolute(path)));
+    DeliverNextDocument();
+}
+
+// Documents that the desktop hands in while the application runs (macOS).
+class FileOpenFilter final : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FileOpen) {
+            HandInDocument(static_cast<QFileOpenEvent*>(event)->file().toStdString());
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+std::string Describe(const std::exception_ptr& escaped) {
+    try {
+        std::rethrow_exception(escaped);
+    } catch (const RuntimeException& error) {
+        return std::string(error.Type());
+    } catch (const std::exception& error) {
+        return typeid(error).name();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+void ReportUnhandled(const std::exception_ptr& escaped) {
+    if (State().quitting) return;
+    MsgBox("処理できないエラー（" + Describe(escaped) + "）が起こりましたので" + std::string(EndOfLine) + "終了します");
+    Quit(1);
+}
+
+}  // namespace
+
+// Application --------------------------------------------------------------
+
+void Application::SetMenuBar(const Ref<platform::MenuBar>& bar) {
+    menuBar_ = bar;
+    menuBarView_.reset();
+    if (!bar || !QApplication::instance()) return;
+#ifdef Q_OS_MACOS
+    menuBarView_ = std::make_shared<MenuBarView>(bar, nullptr);  // the global menu bar
+#else
+    auto host = std::make_shared<MenuBarHost>(bar, QString::fromStdString(State().info.name));
+    host->show();
+    menuBarView_ = host;
+#endif
+}
+
+std::int32_t Application::MajorVersion() const { return State().info.majorVersion; }
+std::int32_t Application::MinorVersion() const { return State().info.minorVersion; }
+std::int32_t Application::BugVersion() const { return State().info.bugVersion; }
+std::string Application::LongVersion() const { return State().info.longVersion; }
+
+void Application::AddMenuHandler(std::string name, MenuHandler handler) {
+    menuHandlers_[std::move(name)] = std::move(handler);
+}
+
+bool Application::HandleMenuCommand(std::string_view name) {
+    const auto found = menuHandlers_.find(name);
+    return found != menuHandlers_.end() && found->second && found->second();
+}
+
+// Runtime ------------------------------------------------------------------
+
+std::exception_ptr CallFunctionWithExceptionHandling(const std::function<void()>& routine) {
+    try {
+        routine();
+    } catch (const RuntimeException&) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+void RuntimeSetExceptionHelper(ExceptionHelper helper) {
+    State().exceptionHelper = helper ? helper : &CallFunctionWithExceptionHandling;
+}
+
+void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& info,
+                                const std::function<void()>& startup) {
+    Runtime& rt = State();
+    rt.info = info;
+    OPENSSL_init_ssl(0, nullptr);
+    if (!QApplication::instance()) rt.ownApplication = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QString::fromStdString(info.name));
+    QApplication::setApplicationDisplayName(QString::fromStdString(info.name));
+    QApplication::setApplicationVersion(QString::fromStdString(info.longVersion));
+    QApplication::setQuitOnLastWindowClosed(false);
+    qApp->installEventFilter(new FileOpenFilter);
+    // What Qt leaves of the command line are documents, as a desktop hands them in.
+    for (int index = 1; index < argc; ++index) {
+        rt.pendingDocuments.push_back(Make<FolderItem>(std::filesystem::absolute(argv[index])));
+    }
+    Dispatch(startup);
+}
+
+int RuntimeRun() {
+    Runtime& rt = State();
+    if (rt.quitting) return rt.exitStatus;
+    QTimer::singleShot(0, [] {
+        Dispatch([] { GetAppObject()->Event_Open(); });
+        State().opened = true;
+        UpdateMenus();
+        DeliverNextDocument();
+    });
+    QApplication::exec();
+    return rt.exitStatus;
+}
+
+int RuntimeShutdown(int status) {
+    Runtime& rt = State();
+    CloseAllWindows();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+    if (rt.app) rt.app->SetMenuBar(nullptr);
+    rt.app = nullptr;
+    rt.ownApplication.reset();
+    return status;
+}
+
+void RuntimeRegisterAppObject(const Ref<Application>& app) {
+    State().app = app;
+}
+
+Ref<Application> GetAppObject() {
+    return State().app;
+}
+
+void Quit(int status) {
+    Runtime& rt = State();
+    if (rt.quitting) return;
+    rt.quitting = true;
+    rt.exitStatus = status;
+    QCoreApplication::exit(status);
+}
+
+bool Quitting() {
+    return State().quitting;
+}
+
+void Dispatch(const std::function<void()>& handler) {
+    Runtime& rt = State();
+    if (rt.quitting) return;
+    std::exception_ptr escaped;
+    try {
+        escaped = rt.exceptionHelper(handler);
+    } catch (...) {
+        escaped = std::current_exception();
+    }
+    if (escaped) ReportUnhandled(escaped);
+}
+
+namespace {
+
+void ResetEnabled(const Ref<MenuItem>& item) {
+    item->SetEnabled(item->AutoEnable());
+    for (std::int32_t index = 0; index < item->Count(); ++index) ResetEnabled(item->Item(index));
+}
+
+}  // namespace
+
+void UpdateMenus() {
+    Runtime& rt = State();
+    if (rt.updatingMenus || rt.quitting) return;
+    rt.updatingMenus = true;
+    std::vector<Ref<MenuBar>> bars;
+    const auto note = [&bars](const Ref<MenuBar>& bar) {
+        if (bar && std::find(bars.begin(), bars.end(), bar) == bars.end()) bars.push_back(bar);
+    };
+    if (rt.app) note(rt.app->MenuBar());
+    for (std::int32_t index = 0; index < WindowCount(); ++index) note(WindowAt(index)->MenuBar());
+    for (const auto& bar : bars) ResetEnabled(bar);
+    Dispatch([&rt] {
+        if (rt.app) rt.app->Event_EnableMenuItems();
+        if (Ref<Window> front = WindowAt(0)) front->Event_EnableMenuItems();
+    });
+    for (MenuBarView* view : MenuBarView::All()) view->Sync();
+    rt.updatingMenus = false;
+}
+
+void HandleMenuCommand(const Ref<MenuItem>& item) {
+    Dispatch([&item] {
+        UpdateMenus();
+        if (!item->Enabled()) return;
+        if (Ref<Window> front = WindowAt(0); front && front->HandleMenuCommand(item->Name())) return;
+        if (Ref<Application> app = GetAppObject(); app && app->HandleMenuCommand(item->Name())) return;
+        if (dynamic_cast<QuitMenuItem*>(item.Get())) Quit(0);
+    });
+    UpdateMenus();
+}
+
+// Test support ---------------------------------------------------------------
+
+void SetApplicationInfoForTesting(const ApplicationInfo& info) {
+    State().info = info;
+}
+
+void ResetRuntimeForTesting() {
+    Runtime& rt = State();
+    rt.quitting = false;
+    CloseAllWindows();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+    if (rt.app) rt.app->SetMenuBar(nullptr);
+    rt.app = nullptr;
+    rt.exitStatus = 0;
+    rt.opened = false;
+    rt.deliveringDocument = false;
+    rt.pendingDocuments.clear();
+    rt.updatingMenus = false;
+    rt.exceptionHelper = &CallFunctionWithExceptionHandling;
+}
+
+int QuitStatusForTesting() {
+    return State().quitting ? State().exitStatus : 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Ref.h"
+
+namespace platform {
+
+class FolderItem;
+class MenuBar;
+class MenuItem;
+
+// The application's own version data, supplied with the application.
+struct ApplicationInfo {
+    std::string name;
+    std::int32_t majorVersion = 0;
+    std::int32_t minorVersion = 0;
+    std::int32_t bugVersion = 0;
+    std::string longVersion;
+};
+
+// A handler bound to a menu item's Name; its result says whether it handled
+// the choice.
+using MenuHandler = std::function<bool()>;
+
+// The application object. A program derives its own class, creates the one
+// instance during start-up and registers it with RuntimeRegisterAppObject.
+class Application {
+public:
+    virtual ~Application() = default;
+
+    // Raised once per launch, after start-up, from inside the event loop.
+    virtual void Event_Open() {}
+    // Raised for every document the desktop hands in (nil: asked to open one).
+    virtual void Event_OpenDocument(const Ref<FolderItem>& item) { (void)item; }
+    // Raised at every menu update.
+    virtual void Event_EnableMenuItems() {}
+
+    // The menu bar shown while no window with a bar of its own is in front.
+    Ref<platform::MenuBar> MenuBar() const { return menuBar_; }
+    void SetMenuBar(const Ref<platform::MenuBar>& bar);
+
+    std::int32_t MajorVersion() const;
+    std::int32_t MinorVersion() const;
+    std::int32_t BugVersion() const;
+    std::string LongVersion() const;
+
+    // Binds a handler to the menu item of that Name.
+    void AddMenuHandler(std::string name, MenuHandler handler);
+    // Runs the handler bound to `name`; false when none is bound or it did not
+    // handle the choice.
+    bool HandleMenuCommand(std::string_view name);
+
+private:
+    Ref<platform::MenuBar> menuBar_;
+    std::map<std::string, MenuHandler, std::less<>> menuHandlers_;
+    std::shared_ptr<void> menuBarView_;  // the bar's on-screen form
+};
+
+// Start-up and the event loop ----------------------------------------------
+
+// The top-level exception routine: calls `routine` and returns the run-time
+// error that escaped it (nullptr when none did). Other exceptions pass on.
+using ExceptionHelper = std::exception_ptr (*)(const std::function<void()>& routine);
+std::exception_ptr CallFunctionWithExceptionHandling(const std::function<void()>& routine);
+void RuntimeSetExceptionHelper(ExceptionHelper helper);
+
+// Initialises the framework (the Qt application, the TLS library) for the
+// process and then calls `startup`. Every application event comes after
+// `startup` has returned.
+void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& info,
+                                const std::function<void()>& startup);
+
+// Runs the event loop until the application quits and returns the exit
+// status. Open is raised first, then OpenDocument for each document named on
+// the command line (and for each the desktop hands in later), one at a time.
+int RuntimeRun();
+
+// Ends the framework: closes every window, releases the application object
+// and the Qt application. Returns `status`.
+int RuntimeShutdown(int status);
+
+void RuntimeRegisterAppObject(const Ref<Application>& app);
+Ref<Application> GetAppObject();
+
+// Ends the application with `status`: the event loop returns as soon as the
+// current event has been handled, and no further event is delivered.
+void Quit(int status = 0);
+bool Quitting();
+
+// Runs program code on behalf of an event through the installed exception
+// routine. A run-time error that escapes it (or any other exception) is shown
+// to the user, naming its class, and ends the application: nothing escapes
+// into Qt.
+void Dispatch(const std::function<void()>& handler);
+
+// Refreshes the enabled state of every menu item: each item starts from its
+// AutoEnable value, then the application's and the frontmost window's
+// EnableMenuItems handlers run, and every menu bar on screen is updated.
+void UpdateMenus();
+
+// Runs the command of a chosen menu item: the frontmost window's handler for
+// its Name, then the application's; a QuitMenuItem nobody handled quits.
+void HandleMenuCommand(const Ref<MenuItem>& item);
+
+// Test support: sets the version data without starting the framework, and
+// resets the runtime's per-process state (windows, application object,
+// quitting flag) between tests.
+void SetApplicationInfoForTesting(const ApplicationInfo& info);
+void ResetRuntimeForTesting();
+// The status of the last Quit (0 when none was requested).
+int QuitStatusForTesting();
+
+}  // namespace platform

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QFont>
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/Properties.h"
+#include "platform/Ref.h"
+
+class QLabel;
+class QPushButton;
+
+namespace platform {
+
+class Picture;
+class Window;
+
+// A control inside a window, found by its Name. Its on-screen form is a Qt
+// widget in the window's content area, placed by Left, Top, Width and Height.
+class Control {
+public:
+    Control(Window& window, std::string name);
+    virtual ~Control();
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+
+    const std::string& Name() const { return name_; }
+    Window& ParentWindow() const { return window_; }
+    std::int32_t TabIndex() const { return tabIndex_; }
+
+    // Applies a design property list, in order.
+    void SetProperties(const PropertyList& properties);
+
+    QWidget* Widget() const { return widget_; }
+
+protected:
+    // Takes over the control's Qt widget (a child of the window's content).
+    void SetWidget(QWidget* widget);
+    // Applies one design property; false when the control has no such property.
+    virtual bool ApplyProperty(const Property& property);
+
+private:
+    Window& window_;
+    std::string name_;
+    QPointer<QWidget> widget_;
+    std::int32_t tabIndex_ = 0;
+};
+
+// A control that draws text: font, size and style.
+class TextControl : public Control {
+public:
+    using Control::Control;
+
+    // The text size in the window's units (pixels); 0 keeps the default size.
+    void SetTextSize(double size);
+    double TextSize() const { return textSize_; }
+    // The framework's FontUnits code; 0, the default, measures in pixels.
+    void SetTextUnit(std::int32_t unit) { textUnit_ = unit; }
+
+protected:
+    bool ApplyProperty(const Property& property) override;
+    virtual void FontChanged(const QFont& font) = 0;
+
+private:
+    void UpdateFont();
+
+    std::string textFont_ = "System";
+    double textSize_ = 0;
+    std::int32_t textUnit_ = 0;
+    bool bold_ = false;
+    bool italic_ = false;
+    bool underline_ = false;
+};
+
+// Static text. Text gives back exactly the bytes last written; they are shown
+// as plain text, read as UTF-8 (invalid bytes show as U+FFFD).
+class Label : public TextControl {
+public:
+    Label(Window& window, std::string name);
+
+    const std::string& Text() const { return text_; }
+    void SetText(std::string text);
+    Color TextColor() const { return textColor_; }
+    void SetTextColor(Color color);
+
+    // Mouse events. MouseDown returning true makes the label receive the
+    // MouseUp of that press, wherever the button is released.
+    std::function<bool(Label&, std::int32_t x, std::int32_t y)> MouseDown;
+    std::function<void(Label&, std::int32_t x, std::int32_t y)> MouseUp;
+    std::function<void(Label&)> MouseEnter;
+    std::function<void(Label&)> MouseExit;
+
+    QLabel* LabelWidget() const;
+
+protected:
+    bool ApplyProperty(const Property& property) override;
+    void FontChanged(const QFont& font) override;
+
+private:
+    friend class LabelView;
+    std::string text_;
+    Color textColor_;
+};
+
+// A push button raising Action when clicked. The window's default button
+// answers the Return key, its cancel button the Escape key.
+class PushButton : public TextControl {
+public:
+    PushButton(Window& window, std::string name);
+
+    const std::string& Caption() const { return caption_; }
+    void SetCaption(std::string caption);
+    bool Default() const { return default_; }
+    bool Cancel() const { return cancel_; }
+
+    std::function<void(PushButton&)> Action;
+
+    QPushButton* ButtonWidget() const;
+
+protected:
+    bool ApplyProperty(const Property& property) override;
+    void FontChanged(const QFont& font) override;
+
+private:
+    std::string caption_;
+    bool default_ = false;
+    bool cancel_ = false;
+};
+
+// A drawing area that shows its Backdrop picture at its top left corner.
+class Canvas : public Control {
+public:
+    Canvas(Window& window, std::string name);
+
+    Ref<Picture> Backdrop() const { return backdrop_; }
+    void SetBackdrop(const Ref<Picture>& picture);
+
+protected:
+    bool ApplyProperty(const Property& property) override;
+
+private:
+    friend class CanvasWidget;
+    Ref<Picture> backdrop_;
+};
+
+// The font a design font name stands for on this platform: "System" is the
+// desktop's default font; "Osaka" is a sans-serif face that renders Japanese.
+QFont PlatformFont(std::string_view family);
+
+}  // namespace platform

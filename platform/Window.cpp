@@ -1,0 +1,315 @@
+#include "platform/Window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "platform/Controls.h"
+#include "platform/Menu.h"
+#include "platform/MenuBarView.h"
+
+namespace platform {
+
+namespace {
+
+// The program's open windows, frontmost first.
+std::vector<std::shared_ptr<Window>>& OpenWindows() {
+    static std::vector<std::shared_ptr<Window>> windows;
+    return windows;
+}
+
+void BringToFront(const std::shared_ptr<Window>& window) {
+    auto& windows = OpenWindows();
+    std::erase(windows, window);
+    windows.insert(windows.begin(), window);
+}
+
+// The content area: holds the controls and has the window's design size.
+class ContentWidget final : public QWidget {
+public:
+    using QWidget::QWidget;
+    QSize designSize{300, 200};
+    QSize sizeHint() const override { return designSize; }
+};
+
+}  // namespace
+
+// The Qt form of a window: an optional menu bar above the content area.
+class WindowWidget final : public QWidget {
+public:
+    explicit WindowWidget(Window& window) : window_(window) {
+        setAttribute(Qt::WA_DeleteOnClose, false);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
+        content_ = new ContentWidget(this);
+        layout->addWidget(content_);
+    }
+
+    ContentWidget* Content() const { return content_; }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::ActivationChange) {
+            if (isActiveWindow()) window_.Activated();
+            UpdateMenus();
+        }
+    }
+
+    void closeEvent(QCloseEvent* event) override {
+        event->accept();
+        window_.ClosedByUser();
+    }
+
+    // Return presses the default button and Escape the cancel button, as in
+    // any dialog of the desktop.
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        const bool isEscape = event->key() == Qt::Key_Escape;
+        if ((isReturn || isEscape) && event->modifiers() == Qt::NoModifier) {
+            for (QObject* child : content_->children()) {
+                auto* button = qobject_cast<QPushButton*>(child);
+                if (!button || !button->isVisible() || !button->isEnabled()) continue;
+                const bool cancel = button->property("cancelButton").toBool();
+                if ((isReturn && button->isDefault()) || (isEscape && cancel)) {
+                    button->animateClick();
+                    return;
+                }
+            }
+        }
+        QWidget::keyPressEvent(event);
+    }
+
+private:
+    Window& window_;
+    ContentWidget* content_;
+};
+
+Window::Window() = default;
+
+Window::~Window() {
+    menuBarView_.reset();
+    controls_.clear();
+    delete widget_.data();
+}
+
+QWidget* Window::Widget() const {
+    if (!widget_) throw NilObjectException("The window has no on-screen form.");
+    return widget_;
+}
+
+QWidget* Window::Content() const {
+    if (!widget_) throw NilObjectException("The window has no on-screen form.");
+    return widget_->Content();
+}
+
+void Window::Constructor() {
+    widget_ = new WindowWidget(*this);
+    Layout();
+    CreateControls();
+    ApplyTabOrder();
+    AddMenuHandlers(Ref<Window>(shared_from_this()));
+    open_ = true;
+    OpenWindows().push_back(shared_from_this());
+    Event_Open();
+    constructed_ = true;
+    if (design_.visible) Show();
+}
+
+void Window::SetProperties(const PropertyList& properties) {
+    for (const Property& p : properties) {
+        const std::string_view name = p.name;
+        if (name == "Width") {
+            design_.width = PropertyAs<std::int32_t>(p);
+        } else if (name == "Height") {
+            design_.height = PropertyAs<std::int32_t>(p);
+        } else if (name == "MinWidth") {
+            design_.minWidth = PropertyAs<std::int32_t>(p);
+        } else if (name == "MinHeight") {
+            design_.minHeight = PropertyAs<std::int32_t>(p);
+        } else if (name == "MaxWidth") {
+            design_.maxWidth = PropertyAs<std::int32_t>(p);
+        } else if (name == "MaxHeight") {
+            design_.maxHeight = PropertyAs<std::int32_t>(p);
+        } else if (name == "Placement") {
+            design_.placement = PropertyAs<std::int32_t>(p);
+            if (design_.placement != 0 && design_.placement != 2) {
+                throw InvalidArgumentException("Window placement " + std::to_string(design_.placement) +
+                                               " is not supported here.");
+            }
+        } else if (name == "Frame") {
+            design_.frame = PropertyAs<std::int32_t>(p);
+            if (design_.frame != 0 && design_.frame != 2 && design_.frame != 7) {
+                throw InvalidArgumentException("Window frame " + std::to_string(design_.frame) +
+                                               " is not supported here.");
+            }
+        } else if (name == "HasBackColor") {
+            widget_->Content()->setAutoFillBackground(PropertyAs<bool>(p));
+        } else if (name == "BackColor") {
+            const Color color = PropertyAs<Color>(p);
+            QPalette palette = widget_->Content()->palette();
+            palette.setColor(QPalette::Window, QColor(color.red, color.green, color.blue));
+            widget_->Content()->setPalette(palette);
+        } else if (name == "Title") {
+            SetTitle(PropertyAs<std::string>(p));
+        } else if (name == "Visible") {
+            design_.visible = PropertyAs<bool>(p);
+        } else if (name == "Resizeable") {
+            design_.resizeable = PropertyAs<bool>(p);
+        } else if (name == "CloseButton") {
+            design_.closeButton = PropertyAs<bool>(p);
+        } else if (name == "MinimizeButton") {
+            design_.minimizeButton = PropertyAs<bool>(p);
+        } else if (name == "MaximizeButton") {
+            design_.maximizeButton = PropertyAs<bool>(p);
+        } else if (name == "FullScreen") {
+            if (PropertyAs<bool>(p)) throw InvalidArgumentException("Full-screen windows are not supported here.");
+        } else if (name == "Composite" || name == "LiveResize" || name == "MenuBarVisible") {
+            PropertyAs<bool>(p);  // Qt composites, resizes live and keeps the menu bar shown
+        } else if (name == "MacProcID") {
+            PropertyAs<std::int32_t>(p);  // a classic Mac OS window definition; none applies here
+        } else {
+            throw InvalidArgumentException("Windows have no design property " + p.name + ".");
+        }
+    }
+    ApplyGeometryAndFlags();
+}
+
+void Window::ApplyGeometryAndFlags() {
+    auto* content = widget_->Content();
+    const QSize size(design_.width, design_.height);
+    content->designSize = size;
+    if (design_.resizeable) {
+        content->setMinimumSize(design_.minWidth, design_.minHeight);
+        content->setMaximumSize(design_.maxWidth, design_.maxHeight);
+    } else {
+        content->setFixedSize(size);
+    }
+    const bool fixed = content->minimumSize() == content->maximumSize();
+
+    Qt::WindowFlags flags = design_.frame == 2 ? Qt::Dialog : Qt::Window;
+    if (design_.frame == 7) flags |= Qt::WindowStaysOnTopHint;
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (design_.closeButton) flags |= Qt::WindowCloseButtonHint;
+    if (design_.minimizeButton) flags |= Qt::WindowMinimizeButtonHint;
+    if (design_.maximizeButton && !fixed) flags |= Qt::WindowMaximizeButtonHint;
+    widget_->setWindowFlags(flags);
+    widget_->resize(widget_->layout()->sizeHint());
+}
+
+void Window::ApplyTabOrder() {
+    std::vector<QWidget*> order;
+    std::vector<std::shared_ptr<Control>> sorted = controls_;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto& a, const auto& b) { return a->TabIndex() < b->TabIndex(); });
+    for (const auto& control : sorted) order.push_back(control->Widget());
+    for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void Window::SetTitle(std::string title) {
+    title_ = std::move(title);
+    widget_->setWindowTitle(QString::fromUtf8(title_.data(), static_cast<qsizetype>(title_.size())));
+}
+
+void Window::SetMenuBar(const Ref<platform::MenuBar>& bar) {
+    menuBar_ = bar;
+    menuBarView_.reset();
+    if (bar) {
+        menuBarView_ = std::make_unique<MenuBarView>(bar, widget_);
+        widget_->layout()->setMenuBar(menuBarView_->Bar());
+    }
+    widget_->resize(widget_->layout()->sizeHint());
+}
+
+void Window::Show() {
+    if (!open_) return;
+    if (!placed_ && design_.placement == 2) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), widget_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            widget_->move(frame.topLeft());
+        }
+    }
+    placed_ = true;
+    widget_->showNormal();
+    widget_->raise();
+    widget_->activateWindow();
+    BringToFront(shared_from_this());
+    UpdateMenus();
+}
+
+void Window::Close() {
+    if (!open_) return;
+    open_ = false;
+    auto self = shared_from_this();
+    std::erase(OpenWindows(), self);
+    widget_->hide();
+    // Released once the current event is over: the close may come from one of
+    // the window's own handlers, which must not be destroyed under it.
+    QTimer::singleShot(0, [self] {});
+    UpdateMenus();
+}
+
+void Window::ClosedByUser() {
+    Dispatch([this] { Close(); });
+}
+
+void Window::Activated() {
+    if (open_) BringToFront(shared_from_this());
+}
+
+void Window::AdoptControl(std::shared_ptr<Control> control) {
+    if (ControlByName(control->Name())) {
+        throw InvalidArgumentException("The window already has a control named " + control->Name() + ".");
+    }
+    controls_.push_back(std::move(control));
+}
+
+Ref<Control> Window::ControlByName(std::string_view name) const {
+    for (const auto& control : controls_) {
+        if (control->Name() == name) return Ref<Control>(control);
+    }
+    return nullptr;
+}
+
+void Window::AddMenuHandler(std::string name, MenuHandler handler) {
+    menuHandlers_[std::move(name)] = std::move(handler);
+}
+
+bool Window::HandleMenuCommand(std::string_view name) {
+    const auto found = menuHandlers_.find(name);
+    return found != menuHandlers_.end() && found->second && found->second();
+}
+
+Ref<Window> WindowAt(std::int32_t index) {
+    const auto& windows = OpenWindows();
+    if (index < 0 || static_cast<std::size_t>(index) >= windows.size()) return nullptr;
+    return Ref<Window>(windows[static_cast<std::size_t>(index)]);
+}
+
+std::int32_t WindowCount() {
+    return static_cast<std::int32_t>(OpenWindows().size());
+}
+
+Ref<Window> GetImplicitWindow(std::string_view className) {
+    for (const auto& window : OpenWindows()) {
+        if (window->ClassName() == className) return Ref<Window>(window);
+    }
+    return nullptr;
+}
+
+void CloseAllWindows() {
+    while (!OpenWindows().empty()) {
+        auto window = OpenWindows().front();
+        window->Close();
+    }
+}
+
+}  // namespace platform
