@@ -1,0 +1,349 @@
+#include "platform/SSLSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "tests/support/TlsTestServer.h"
+
+namespace {
+
+using platform::SSLSocket;
+using testsupport::TlsTestServer;
+using Clock = std::chrono::steady_clock;
+
+// Records the events it receives, each with the number of the Poll call that
+// raised it.
+class RecordingSocket : public SSLSocket {
+public:
+    struct Event {
+        std::string name;
+        int poll;
+    };
+
+    void Poll() override {
+        ++polls;
+        insidePoll = true;
+        SSLSocket::Poll();
+        insidePoll = false;
+    }
+
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const Event& event : events) names.push_back(event.name);
+        return names;
+    }
+    bool Saw(const std::string& name) const {
+        for (const Event& event : events)
+            if (event.name == name) return true;
+        return false;
+    }
+
+    std::vector<Event> events;
+    std::string received;
+    std::string sendOnConnect;
+    bool consume = true;
+    bool eventOutsidePoll = false;
+    int polls = 0;
+
+protected:
+    void Event_Connected() override {
+        Record("Connected");
+        if (!sendOnConnect.empty()) Write(sendOnConnect);
+    }
+    void Event_DataAvailable() override {
+        Record("DataAvailable");
+        if (consume) received += ReadAll();
+    }
+    void Event_Error() override { Record("Error"); }
+
+private:
+    void Record(const std::string& name) {
+        if (!insidePoll) eventOutsidePoll = true;
+        events.push_back({name, polls});
+    }
+    bool insidePoll = false;
+};
+
+// Polls until `done` holds or `limit` passes; returns whether it holds.
+bool PollUntil(RecordingSocket& socket, const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        socket.Poll();
+    }
+    return true;
+}
+
+bool PollUntilError(RecordingSocket& socket) {
+    return PollUntil(socket, [&] { return socket.Saw("Error"); });
+}
+
+const std::string kRequest = "GET / HTTP/1.0\r\n\r\n";
+
+class SSLSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override { SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem()); }
+    void TearDown() override { SSLSocket::ClearTrustAnchorsForTesting(); }
+
+    static void Aim(RecordingSocket& socket, const std::string& host, int port) {
+        socket.SetAddress(host);
+        socket.SetPort(port);
+        socket.sendOnConnect = kRequest;
+    }
+};
+
+TEST_F(SSLSocketTest, ConnectsByNameSendsAndReceivesUntilThePeerCloses) {
+    TlsTestServer server(TlsTestServer::Reply("hello, client"));
+    RecordingSocket socket;
+    Aim(socket, "localhost", server.Port());
+    EXPECT_TRUE(socket.Secure());
+
+    socket.Connect();
+    EXPECT_TRUE(socket.events.empty());  // nothing is raised outside Poll
+    ASSERT_TRUE(PollUntilError(socket));
+
+    EXPECT_EQ(socket.events.front().name, "Connected");
+    EXPECT_EQ(socket.events.back().name, "Error");
+    EXPECT_TRUE(socket.Saw("DataAvailable"));
+    EXPECT_FALSE(socket.eventOutsidePoll);
+    EXPECT_EQ(socket.received, "hello, client");
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kConnectionClosed);
+    EXPECT_FALSE(socket.IsConnected());
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0], kRequest);
+    ASSERT_EQ(server.ServerNames().size(), 1u);
+    EXPECT_EQ(server.ServerNames()[0], "localhost");
+}
+
+TEST_F(SSLSocketTest, AnAddressIsVerifiedAgainstTheCertificateAndNotSentAsServerName) {
+    TlsTestServer server(TlsTestServer::Reply("ok"));
+    RecordingSocket socket;
+    Aim(socket, "127.0.0.1", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_TRUE(socket.Saw("Connected"));
+    EXPECT_EQ(socket.received, "ok");
+    ASSERT_EQ(server.ServerNames().size(), 1u);
+    EXPECT_EQ(server.ServerNames()[0], "");
+}
+
+TEST_F(SSLSocketTest, BytesArrivingWithTheCloseAreAnnouncedBeforeTheClose) {
+    for (const auto ending : {TlsTestServer::Ending::Close, TlsTestServer::Ending::Abort}) {
+        TlsTestServer server(TlsTestServer::Reply("last words", ending));
+        RecordingSocket socket;
+        Aim(socket, "127.0.0.1", server.Port());
+        socket.Connect();
+        ASSERT_TRUE(PollUntil(socket, [&] { return !server.Requests().empty(); }));
+        // Let the reply and the close both arrive before the next Poll.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ASSERT_TRUE(PollUntilError(socket));
+
+        ASSERT_GE(socket.events.size(), 3u);
+        const auto& data = socket.events[socket.events.size() - 2];
+        const auto& error = socket.events.back();
+        EXPECT_EQ(data.name, "DataAvailable");
+        EXPECT_EQ(error.name, "Error");
+        EXPECT_EQ(data.poll, error.poll);  // one Poll raised both, data first
+        EXPECT_EQ(socket.received, "last words");
+        EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kConnectionClosed);
+    }
+}
+
+TEST_F(SSLSocketTest, LookaheadReadReadAllAndPurge) {
+    TlsTestServer server(TlsTestServer::Reply("0123456789"));
+    RecordingSocket socket;
+    socket.consume = false;
+    Aim(socket, "127.0.0.1", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+
+    EXPECT_EQ(socket.Lookahead(), "0123456789");
+    EXPECT_EQ(socket.Lookahead(), "0123456789");  // looking takes nothing
+    EXPECT_EQ(socket.Read(3), "012");
+    EXPECT_EQ(socket.Read(0), "");
+    EXPECT_EQ(socket.Lookahead(), "3456789");
+    EXPECT_EQ(socket.ReadAll(), "3456789");
+    EXPECT_EQ(socket.ReadAll(), "");
+
+    // Bytes of a closed connection stay readable until purged.
+    TlsTestServer second(TlsTestServer::Reply("abc"));
+    RecordingSocket other;
+    other.consume = false;
+    Aim(other, "127.0.0.1", second.Port());
+    other.Connect();
+    ASSERT_TRUE(PollUntilError(other));
+    other.Close();
+    EXPECT_EQ(other.Read(10), "abc");
+    other.Write("queued");
+    TlsTestServer third(TlsTestServer::Reply("xyz"));
+    other.SetPort(third.Port());
+    other.events.clear();
+    other.Connect();
+    ASSERT_TRUE(PollUntilError(other));
+    EXPECT_EQ(other.Lookahead(), "xyz");
+    other.Purge();
+    EXPECT_EQ(other.Lookahead(), "");
+    // What was written before the connection came up went out first.
+    ASSERT_EQ(third.Requests().size(), 1u);
+    EXPECT_EQ(third.Requests()[0].substr(0, 6), "queued");
+}
+
+TEST_F(SSLSocketTest, AReplyLargerThanOnePollTakesArrivesWholeAndInOrder) {
+    std::string big;
+    for (int i = 0; big.size() < 3 * 1024 * 1024; ++i) big += std::to_string(i) + ",";
+    TlsTestServer server(TlsTestServer::Reply(big));
+    RecordingSocket socket;
+    Aim(socket, "127.0.0.1", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.received.size(), big.size());
+    EXPECT_TRUE(socket.received == big);
+}
+
+TEST_F(SSLSocketTest, ARefusedConnectionFailsBeforeConnected) {
+    RecordingSocket socket;
+    Aim(socket, "127.0.0.1", TlsTestServer::UnusedPort());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"});
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kConnectionFailed);
+}
+
+TEST_F(SSLSocketTest, ANameThatDoesNotResolveFailsWithoutHoldingTheCaller) {
+    RecordingSocket socket;
+    Aim(socket, "no-such-host.halvoric.invalid", 443);
+    const auto start = Clock::now();
+    socket.Connect();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"});
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kNameNotResolved);
+}
+
+TEST_F(SSLSocketTest, ACertificateForAnotherNameIsRejectedBeforeConnected) {
+    TlsTestServer::Script script = TlsTestServer::Reply("secret");
+    script.certificate = TlsTestServer::Certificate::OtherName;
+    TlsTestServer server(script);
+    for (const std::string host : {"localhost", "127.0.0.1"}) {
+        RecordingSocket socket;
+        Aim(socket, host, server.Port());
+        socket.Connect();
+        ASSERT_TRUE(PollUntilError(socket));
+        EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"}) << host;
+        EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected) << host;
+        EXPECT_EQ(socket.received, "");
+    }
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(SSLSocketTest, AnUntrustedCertificateIsRejectedBeforeConnected) {
+    TlsTestServer::Script script = TlsTestServer::Reply("secret");
+    script.certificate = TlsTestServer::Certificate::SelfSigned;
+    TlsTestServer server(script);
+    RecordingSocket socket;
+    Aim(socket, "localhost", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"});
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(SSLSocketTest, TheTestAnchorIsTrustedOnlyWhileAdded) {
+    SSLSocket::ClearTrustAnchorsForTesting();
+    TlsTestServer server(TlsTestServer::Reply("hi"));
+    RecordingSocket socket;
+    Aim(socket, "localhost", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected);
+
+    SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
+    RecordingSocket trusted;
+    Aim(trusted, "localhost", server.Port());
+    trusted.Connect();
+    ASSERT_TRUE(PollUntilError(trusted));
+    EXPECT_TRUE(trusted.Saw("Connected"));
+    EXPECT_EQ(trusted.received, "hi");
+}
+
+TEST_F(SSLSocketTest, AnAnchorThatIsNoCertificateIsRefused) {
+    EXPECT_THROW(SSLSocket::AddTrustAnchorForTesting("not a certificate"), platform::InvalidArgumentException);
+}
+
+TEST_F(SSLSocketTest, AnInvalidAddressOrPortIsReportedFromPoll) {
+    for (const auto& [host, port] : std::vector<std::pair<std::string, int>>{
+             {"", 443}, {"localhost", 0}, {"localhost", 70000}, {"localhost", -1}}) {
+        RecordingSocket socket;
+        socket.SetAddress(host);
+        socket.SetPort(port);
+        socket.Connect();
+        EXPECT_TRUE(socket.events.empty());
+        socket.Poll();
+        EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"}) << host << ":" << port;
+        EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kInvalidAddress);
+    }
+}
+
+TEST_F(SSLSocketTest, AHandshakeThatNeverCompletesRaisesNothingAndPollDoesNotSpin) {
+    TlsTestServer server(TlsTestServer::NeverHandshake());
+    RecordingSocket socket;
+    Aim(socket, "127.0.0.1", server.Port());
+    socket.Connect();
+    const std::clock_t cpuStart = std::clock();
+    const auto start = Clock::now();
+    EXPECT_FALSE(PollUntil(socket, [&] { return !socket.events.empty(); }, std::chrono::milliseconds(400)));
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    EXPECT_LT(cpu, wall / 2) << "Poll kept the processor busy";
+    EXPECT_LT(socket.polls, 400);
+    EXPECT_EQ(server.Connections(), 1);
+
+    socket.Close();  // raises nothing
+    socket.Poll();
+    EXPECT_TRUE(socket.events.empty());
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kNoError);
+}
+
+TEST_F(SSLSocketTest, PlainTcpWhenNotSecure) {
+    TlsTestServer::Script script = TlsTestServer::Reply("plain reply");
+    script.tls = false;
+    TlsTestServer server(script);
+    RecordingSocket socket;
+    socket.SetSecure(false);
+    Aim(socket, "127.0.0.1", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_TRUE(socket.Saw("Connected"));
+    EXPECT_EQ(socket.received, "plain reply");
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0], kRequest);
+}
+
+TEST_F(SSLSocketTest, CloseFromAnEventHandlerStopsFurtherEvents) {
+    class Closer : public RecordingSocket {
+    protected:
+        void Event_DataAvailable() override {
+            RecordingSocket::Event_DataAvailable();
+            Close();
+        }
+    };
+    TlsTestServer server(TlsTestServer::Reply("data then close"));
+    Closer socket;
+    Aim(socket, "127.0.0.1", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("DataAvailable"); }));
+    for (int i = 0; i < 20; ++i) socket.Poll();
+    EXPECT_FALSE(socket.Saw("Error"));
+    EXPECT_FALSE(socket.IsConnected());
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// A TLS server on 127.0.0.1 for tests, running on a thread of its own. It
+// listens on an ephemeral port, takes connections one after the other,
+// records the exact bytes of each request and answers every connection by
+// the same script. Its certificates are made in code when first needed: a
+// test CA (CaCertificatePem, to be trusted by the client under test) and
+// leaf certificates signed by it, plus one self-signed certificate that no
+// one trusts.
+class TlsTestServer {
+public:
+    enum class Certificate {
+        Localhost,   // for "localhost" and 127.0.0.1, signed by the test CA
+        OtherName,   // for "other.example" only, signed by the test CA
+        SelfSigned,  // for "localhost" and 127.0.0.1, signed by nobody trusted
+    };
+
+    // What the server does after the last step.
+    enum class Ending {
+        Close,     // sends the TLS close alert and closes
+        Abort,     // closes the TCP stream without the close alert
+        KeepOpen,  // holds the connection until the client closes it
+    };
+
+    // One step of an answer: wait `delayMs`, then send `bytes` (nothing when
+    // empty).
+    struct Step {
+        int delayMs = 0;
+        std::string bytes;
+    };
+
+    struct Script {
+        bool tls = true;  // false: plain TCP
+        Certificate certificate = Certificate::Localhost;
+        // false: accept the TCP connection and never answer the handshake.
+        bool completeHandshake = true;
+        std::vector<Step> steps;
+        Ending ending = Ending::Close;
+    };
+
+    // Sends `bytes` at once, then ends.
+    static Script Reply(std::string bytes, Ending ending = Ending::Close);
+    // Sends `head` at once, then each byte of `body` `intervalMs` after the
+    // one before, then closes.
+    static Script Trickle(std::string head, const std::string& body, int intervalMs);
+    // Accepts the connection and never answers the handshake.
+    static Script NeverHandshake();
+
+    explicit TlsTestServer(Script script);
+    ~TlsTestServer();
+    TlsTestServer(const TlsTestServer&) = delete;
+    TlsTestServer& operator=(const TlsTestServer&) = delete;
+
+    int Port() const { return port_; }
+    // "https://" + host + ":" + port + path.
+    std::string Url(const std::string& path, const std::string& host = "127.0.0.1") const;
+
+    // The request of each connection, exactly as received: the header block
+    // up to its blank line, then as many bytes as its Content-length names.
+    // A connection's entry appears once its request has been read.
+    std::vector<std::string> Requests() const;
+    // The server name (SNI) each TLS connection asked for, empty for none.
+    std::vector<std::string> ServerNames() const;
+    // How many connections were accepted.
+    int Connections() const { return connections_.load(); }
+
+    // The test CA's certificate in PEM form.
+    static const std::string& CaCertificatePem();
+    // A port on 127.0.0.1 on which nothing listens: connecting is refused.
+    static int UnusedPort();
+
+private:
+    struct Tls;
+
+    void Run();
+    void Serve(int fd);
+    // Waits `milliseconds` or until the server stops; false when it stopped.
+    bool Pause(int milliseconds);
+
+    Script script_;
+    std::unique_ptr<Tls> tls_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    mutable std::mutex mutex_;
+    std::condition_variable stopped_;
+    int currentFd_ = -1;
+    std::vector<std::string> requests_;
+    std::vector<std::string> serverNames_;
+    std::thread thread_;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,1 @@
+#include "update/HTTPSecureSocket.h"
