@@ -232,7 +232,7 @@ TEST_F(SSLSocketTest, ACertificateForAnotherNameIsRejectedBeforeConnected) {
     TlsTestServer::Script script = TlsTestServer::Reply("secret");
     script.certificate = TlsTestServer::Certificate::OtherName;
     TlsTestServer server(script);
-    for (const std::string host : {"localhost", "127.0.0.1"}) {
+    for (const char* host : {"localhost", "127.0.0.1"}) {
         RecordingSocket socket;
         Aim(socket, host, server.Port());
         socket.Connect();
