@@ -64,7 +64,9 @@ std::string HTTPSecureSocket::EncodeFormData(const platform::Dictionary& form) c
     std::string result;
     for (std::int64_t index = 0; index < form.Count(); ++index) {
         const std::string& key = form.Key(index);
-        result += "&" + EncodeURLString(key) + "=" + EncodeURLString(form.Value(key));
+        // Keys are the program's own field names and go out as written (the
+        // service reads "app_id", not its escaped form); values are encoded.
+        result += "&" + key + "=" + EncodeURLString(form.Value(key));
     }
     return MidB(result, 2);
 }

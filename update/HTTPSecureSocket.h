@@ -32,8 +32,8 @@ public:
     // type "application/x-www-form-urlencoded". A nil form leaves both empty.
     void SetFormData(const platform::Ref<platform::Dictionary>& form);
 
-    // The pairs of the form as encoded key, "=" and encoded value, joined by
-    // "&", in the dictionary's key order.
+    // The pairs of the form as key, "=" and encoded value, joined by "&", in
+    // the dictionary's key order. Keys are field names and are sent as written.
     std::string EncodeFormData(const platform::Dictionary& form) const;
 
     // Posts the form to `url` and waits for the reply. Returns the reply body

@@ -50,14 +50,13 @@ TEST(HTTPSecureSocketEncoding, LeavesEveryOtherBytePassUnchanged) {
 
 TEST(HTTPSecureSocketEncoding, FormDataJoinsEncodedPairsInInsertionOrder) {
     HTTPSecureSocket client;
-    // Keys are encoded like values: the underscore of "app_id" is one of the
-    // escaped characters.
-    EXPECT_EQ(client.EncodeFormData(*UpdateCheckForm()), "app%5Fid=3&ver=120&regi=Halvoric");
+    // Keys are field names sent as written; only values are encoded.
+    EXPECT_EQ(client.EncodeFormData(*UpdateCheckForm()), "app_id=3&ver=120&regi=Halvoric");
 
     platform::Dictionary form;
     EXPECT_EQ(client.EncodeFormData(form), "");
-    form.SetValue("z key", "a&b=c");
-    EXPECT_EQ(client.EncodeFormData(form), "z+key=a%26b%3Dc");
+    form.SetValue("z_key", "a&b=c d_e");
+    EXPECT_EQ(client.EncodeFormData(form), "z_key=a%26b%3Dc+d%5Fe");
     form.SetValue("a", "");
     EXPECT_EQ(client.EncodeFormData(form), "z+key=a%26b%3Dc&a=");
 }
@@ -179,9 +178,9 @@ TEST_F(HTTPSecureSocketTest, SendsTheUpdateCheckRequestByteForByte) {
               "Accept-Language: en\r\n"
               "Host: " + host + "\r\n"
               "Content-type: application/x-www-form-urlencoded\r\n"
-              "Content-length: 32\r\n"
+              "Content-length: 30\r\n"
               "\r\n"
-              "app%5Fid=3&ver=120&regi=Halvoric");
+              "app_id=3&ver=120&regi=Halvoric");
     EXPECT_EQ(client.ErrorCode(), 0);
     EXPECT_EQ(client.HTTPStatusCode(), 200);
     EXPECT_TRUE(client.PageComplete());

@@ -1,0 +1,161 @@
+#include "inspection/Window1.h"
+
+#include <functional>
+
+#include "platform/Design.h"
+#include "platform/Desktop.h"
+#include "shell/BuildInfo.h"
+#include "shell/Menu.h"
+
+namespace halvoric {
+
+using namespace platform;
+
+void Window1::Layout() {
+    SetMenuBar(Menu::Instance());
+    SetProperties(DesignList(WindowDesign{
+        .placement = 0,
+        .width = 280,
+        .height = 150,
+        .minWidth = 280,
+        .minHeight = 150,
+        .maxWidth = 280,
+        .maxHeight = 150,
+        .frame = 0,
+        .composite = false,
+        .hasBackColor = false,
+        .backColor = RGB(255, 255, 255),
+        .title = "",
+        .visible = true,
+        .fullScreen = false,
+        .menuBarVisible = true,
+        .closeButton = true,
+        .resizeable = false,
+        .liveResize = false,
+        .maximizeButton = false,
+        .minimizeButton = false,
+        .macProcID = 0,
+    }));
+}
+
+void Window1::CreateControls() {
+    CreateControls0();
+}
+
+void Window1::CreateControls0() {
+    const TextStyle osaka{.font = "Osaka"};
+
+    auto closeButton = AddControl<PushButton>("PushButton2");
+    closeButton->SetTextSize(12);
+    closeButton->SetTextUnit(0);
+    closeButton->SetProperties(DesignList(PushButtonDesign{
+        .control = {.name = "PushButton2", .left = 183, .top = 111, .width = 69, .height = 20, .tabIndex = 0},
+        .caption = "閉じる",
+        .style = osaka,
+    }));
+    closeButton->Action = std::bind_front(&Window1::PushButton2_Action, this);
+
+    const auto addLabel = [this](double textSize, LabelDesign design) {
+        auto label = AddControl<Label>(design.control.name);
+        if (textSize > 0) label->SetTextSize(textSize);
+        label->SetTextUnit(0);
+        label->SetProperties(DesignList(design));
+        return label;
+    };
+    addLabel(12, {.control = {.name = "StaticText1", .left = 20, .top = 10, .width = 240, .height = 20, .tabIndex = 1},
+                  .text = "Halvoric", .style = osaka});
+    addLabel(12, {.control = {.name = "StaticText2", .left = 104, .top = 42, .width = 161, .height = 20, .tabIndex = 2},
+                  .text = "Adobe InDesign CS3", .style = osaka});
+    addLabel(10, {.control = {.name = "StaticText3", .left = 105, .top = 61, .width = 137, .height = 18, .tabIndex = 4},
+                  .text = "Macintosh Edition", .style = osaka});
+    auto link = addLabel(12, {.control = {.name = "StaticText4", .left = 20, .top = 114, .width = 151, .height = 20,
+                                          .tabIndex = 5},
+                              .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = osaka});
+    link->MouseDown = std::bind_front(&Window1::StaticText4_MouseDown, this);
+    link->MouseExit = std::bind_front(&Window1::StaticText4_MouseExit, this);
+    link->MouseEnter = std::bind_front(&Window1::StaticText4_MouseEnter, this);
+    link->MouseUp = std::bind_front(&Window1::StaticText4_MouseUp, this);
+    addLabel(14, {.control = {.name = "StaticText5", .left = 105, .top = 82, .width = 160, .height = 25, .tabIndex = 6},
+                  .text = "サブバージョン不明", .textAlign = 1, .style = osaka});
+    // The hidden holder of the file name keeps the default text size.
+    addLabel(0, {.control = {.name = "Label1", .left = 183, .top = 12, .width = 91, .height = 20, .lockLeft = true,
+                             .lockTop = true, .tabIndex = 7, .enabled = false, .visible = false},
+                 .text = "ファイル名"});
+
+    auto canvas = AddControl<Canvas>("Canvas1");
+    canvas->SetProperties(DesignList(CanvasDesign{
+        .control = {.name = "Canvas1", .left = 34, .top = 42, .width = 64, .height = 64, .tabIndex = 3},
+    }));
+}
+
+Ref<PushButton> Window1::PushButton2() const { return Cast<PushButton>(ControlByName("PushButton2")); }
+Ref<Label> Window1::StaticText1() const { return Cast<Label>(ControlByName("StaticText1")); }
+Ref<Label> Window1::StaticText2() const { return Cast<Label>(ControlByName("StaticText2")); }
+Ref<Label> Window1::StaticText3() const { return Cast<Label>(ControlByName("StaticText3")); }
+Ref<Label> Window1::StaticText4() const { return Cast<Label>(ControlByName("StaticText4")); }
+Ref<Label> Window1::StaticText5() const { return Cast<Label>(ControlByName("StaticText5")); }
+Ref<Label> Window1::Label1() const { return Cast<Label>(ControlByName("Label1")); }
+Ref<Canvas> Window1::Canvas1() const { return Cast<Canvas>(ControlByName("Canvas1")); }
+
+void Window1::PushButton2_Action(PushButton&) {
+    // Closes the frontmost window, which is the one whose button was pressed.
+    WindowAt(0)->Close();
+}
+
+bool Window1::StaticText4_MouseDown(Label&, std::int32_t, std::int32_t) {
+    return true;
+}
+
+void Window1::StaticText4_MouseExit(Label& label) {
+    label.SetTextColor(RGB(0, 0, 255));
+}
+
+void Window1::StaticText4_MouseEnter(Label& label) {
+    label.SetTextColor(RGB(255, 0, 0));
+}
+
+void Window1::StaticText4_MouseUp(Label&, std::int32_t, std::int32_t) {
+    ShowURL(build::kWebPage);
+}
+
+}  // namespace halvoric
+
+// Copy ---------------------------------------------------------------------
+
+namespace halvoric {
+
+using namespace platform;
+
+Ref<MenuItem> Window1::UntitledMenu0() const { return Cast<MenuItem>(MenuBar()->Lookup("UntitledMenu0")); }
+Ref<AppleMenuItem> Window1::kono() const { return Cast<AppleMenuItem>(MenuBar()->Lookup("kono")); }
+Ref<MenuItem> Window1::UntitledMenu1() const { return Cast<MenuItem>(MenuBar()->Lookup("UntitledMenu1")); }
+Ref<MenuItem> Window1::upchk() const { return Cast<MenuItem>(MenuBar()->Lookup("upchk")); }
+Ref<MenuItem> Window1::clcopy() const { return Cast<MenuItem>(MenuBar()->Lookup("clcopy")); }
+Ref<MenuItem> Window1::UntitledMenu2() const { return Cast<MenuItem>(MenuBar()->Lookup("UntitledMenu2")); }
+Ref<QuitMenuItem> Window1::FileQuit() const { return Cast<QuitMenuItem>(MenuBar()->Lookup("FileQuit")); }
+Ref<MenuItem> Window1::hiraku() const { return Cast<MenuItem>(MenuBar()->Lookup("hiraku")); }
+Ref<MenuItem> Window1::UntitledMenu3() const { return Cast<MenuItem>(MenuBar()->Lookup("UntitledMenu3")); }
+
+void Window1::AddMenuHandlers(const Ref<Window>& window) {
+    Window1* self = Cast<Window1>(window).Get();
+    // The window holds its own handler, so the handler must not hold the window.
+    window->AddMenuHandler("clcopy", [self] { return self->_clcopy_Action(); });
+}
+
+void Window1::Event_EnableMenuItems() {
+    clcopy()->Enable();
+}
+
+bool Window1::_clcopy_Action() {
+    const auto converter = GetTextConverter(GetTextEncoding(0x0100, 0, 2), GetTextEncoding(0x0100, 0, 2));
+    auto clipboard = Make<Clipboard>();
+    std::string text = Label1()->Text() + "\t";
+    text += StaticText2()->Text() + "\t";
+    text += StaticText3()->Text() + "\t";
+    text += StaticText5()->Text();
+    clipboard->SetText(converter->convert(text));
+    clipboard->Close();
+    return false;
+}
+
+}  // namespace halvoric

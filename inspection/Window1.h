@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string_view>
+
+#include "platform/Controls.h"
+#include "platform/Menu.h"
+#include "platform/Window.h"
+
+namespace halvoric {
+
+// The result window: what the inspection found in one document. A new one is
+// made for every document; its labels hold the result, which Copy puts on
+// the clipboard.
+class Window1 : public platform::Window {
+public:
+    std::string_view ClassName() const override { return "Window1.Window1"; }
+
+    void Layout() override;
+    void CreateControls() override;
+    void CreateControls0();
+
+    platform::Ref<platform::PushButton> PushButton2() const;
+    platform::Ref<platform::Label> StaticText1() const;
+    platform::Ref<platform::Label> StaticText2() const;
+    platform::Ref<platform::Label> StaticText3() const;
+    platform::Ref<platform::Label> StaticText4() const;
+    platform::Ref<platform::Label> StaticText5() const;
+    platform::Ref<platform::Label> Label1() const;
+    platform::Ref<platform::Canvas> Canvas1() const;
+
+    void PushButton2_Action(platform::PushButton& button);
+    bool StaticText4_MouseDown(platform::Label& label, std::int32_t x, std::int32_t y);
+    void StaticText4_MouseExit(platform::Label& label);
+    void StaticText4_MouseEnter(platform::Label& label);
+    void StaticText4_MouseUp(platform::Label& label, std::int32_t x, std::int32_t y);
+
+    // The menu bar's items, looked up in this window's menu bar.
+    platform::Ref<platform::MenuItem> UntitledMenu0() const;
+    platform::Ref<platform::AppleMenuItem> kono() const;
+    platform::Ref<platform::MenuItem> UntitledMenu1() const;
+    platform::Ref<platform::MenuItem> upchk() const;
+    platform::Ref<platform::MenuItem> clcopy() const;
+    platform::Ref<platform::MenuItem> UntitledMenu2() const;
+    platform::Ref<platform::QuitMenuItem> FileQuit() const;
+    platform::Ref<platform::MenuItem> hiraku() const;
+    platform::Ref<platform::MenuItem> UntitledMenu3() const;
+
+    void AddMenuHandlers(const platform::Ref<platform::Window>& window) override;
+    void Event_EnableMenuItems() override;
+    bool _clcopy_Action();
+};
+
+}  // namespace halvoric

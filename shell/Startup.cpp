@@ -1,0 +1,45 @@
+#include "shell/Startup.h"
+
+#include "platform/Application.h"
+#include "platform/Window.h"
+#include "shell/BuildInfo.h"
+#include "shell/Class1.h"
+#include "shell/FileTypes.h"
+#include "shell/Menu.h"
+
+namespace halvoric {
+
+int Main(int argc, char** argv) {
+    platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
+    const platform::ApplicationInfo info{std::string(build::kProductName), build::kMajorVersion,
+                                         build::kMinorVersion, build::kBugVersion,
+                                         std::string(build::kLongVersion)};
+    platform::RunFrameworkInitialization(argc, argv, info, &Startup);
+    const int status = platform::RuntimeRun();
+    platform::CloseAllWindows();
+    ReleaseModuleState();
+    return platform::RuntimeShutdown(status);
+}
+
+void Startup() {
+    InitFileTypes();
+    NewAppInstance();
+    ApplicationAddMenuHandlers();
+}
+
+void InitFileTypes() {
+    FileTypes::Initialize();
+}
+
+void NewAppInstance() {
+    auto app = platform::Make<Class1>();
+    app->SetMenuBar(Menu::Instance());
+    platform::RuntimeRegisterAppObject(app);
+}
+
+void ReleaseModuleState() {
+    FileTypes::Release();
+    Menu::ReleaseInstance();
+}
+
+}  // namespace halvoric

@@ -1,0 +1,142 @@
+#include "shell/Window2.h"
+
+#include <functional>
+
+#include "inspection/ReleaseIcons.h"
+#include "platform/Design.h"
+#include "platform/Desktop.h"
+#include "shell/BuildInfo.h"
+#include "shell/Class1.h"
+
+namespace halvoric {
+
+using namespace platform;
+
+namespace {
+
+std::string MailLink() {
+    return "mailto:" + std::string(build::kContactMail);
+}
+
+}  // namespace
+
+Ref<Picture> morvel() {
+    static Ref<Picture> pic;
+    return LoadResourcePicture(pic, "morvel.tif");
+}
+
+Ref<Window2> Window2::Instance() {
+    if (auto open = GetImplicitWindow("Window2.Window2")) return Cast<Window2>(open);
+    return New<Window2>();
+}
+
+void Window2::Layout() {
+    SetProperties(DesignList(WindowDesign{
+        .placement = 2,
+        .width = 300,
+        .height = 180,
+        .minWidth = 300,
+        .minHeight = 180,
+        .maxWidth = 300,
+        .maxHeight = 180,
+        .frame = 2,
+        .composite = false,
+        .hasBackColor = true,
+        .backColor = RGB(255, 255, 255),
+        .title = "Halvoric",
+        .visible = true,
+        .fullScreen = false,
+        .menuBarVisible = true,
+        .closeButton = true,
+        .resizeable = true,
+        .liveResize = false,
+        .maximizeButton = true,
+        .minimizeButton = true,
+        .macProcID = 0,
+    }));
+}
+
+void Window2::CreateControls() {
+    CreateControls0();
+}
+
+void Window2::CreateControls0() {
+    auto close = AddControl<PushButton>("PushButton1");
+    close->SetTextSize(12);
+    close->SetTextUnit(0);
+    close->SetProperties(DesignList(PushButtonDesign{
+        .control = {.name = "PushButton1", .left = 216, .top = 150, .width = 69, .height = 20, .tabIndex = 0},
+        .caption = "Close",
+        .style = {.font = "Osaka"},
+    }));
+    close->Action = std::bind_front(&Window2::PushButton1_Action, this);
+
+    const auto addLabel = [this](double textSize, LabelDesign design) {
+        auto label = AddControl<Label>(design.control.name);
+        label->SetTextSize(textSize);
+        label->SetTextUnit(0);
+        label->SetProperties(DesignList(design));
+        return label;
+    };
+    const TextStyle link{.font = "Osaka", .underline = true};
+
+    auto web = addLabel(11, {.control = {.name = "StaticText1", .left = 20, .top = 117, .width = 210, .height = 20,
+                                         .tabIndex = 1},
+                             .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = link});
+    web->MouseExit = std::bind_front(&Window2::StaticText1_MouseExit, this);
+    web->MouseEnter = std::bind_front(&Window2::StaticText1_MouseEnter, this);
+    web->MouseDown = std::bind_front(&Window2::StaticText1_MouseDown, this);
+    web->MouseUp = std::bind_front(&Window2::StaticText1_MouseUp, this);
+
+    auto logo = AddControl<Canvas>("Canvas1");
+    logo->SetBackdrop(morvel());
+    logo->SetProperties(DesignList(CanvasDesign{
+        .control = {.name = "Canvas1", .left = 65, .top = 9, .width = 170, .height = 65, .tabIndex = 2},
+    }));
+
+    auto mail = addLabel(11, {.control = {.name = "StaticText2", .left = 20, .top = 147, .width = 150, .height = 20,
+                                          .tabIndex = 3},
+                              .text = MailLink(), .textColor = RGB(0, 0, 255), .style = link});
+    mail->MouseUp = std::bind_front(&Window2::StaticText2_MouseUp, this);
+    mail->MouseExit = std::bind_front(&Window2::StaticText2_MouseExit, this);
+    mail->MouseEnter = std::bind_front(&Window2::StaticText2_MouseEnter, this);
+    mail->MouseDown = std::bind_front(&Window2::StaticText2_MouseDown, this);
+
+    addLabel(12, {.control = {.name = "StaticText3", .left = 20, .top = 80, .width = 157, .height = 25, .tabIndex = 4},
+                  .text = "Halvoric", .textColor = RGB(0, 0, 0), .style = {.font = "Osaka", .bold = true}});
+    addLabel(12, {.control = {.name = "StaticText5", .left = 195, .top = 83, .width = 90, .height = 22, .tabIndex = 5},
+                  .text = "Ver.1.20", .textColor = RGB(0, 0, 0), .style = {.font = "Osaka"}});
+}
+
+void Window2::Event_Open() {
+    StaticText5()->SetText("Ver. " + App()->LongVersion());
+}
+
+Ref<PushButton> Window2::PushButton1() const { return Cast<PushButton>(ControlByName("PushButton1")); }
+Ref<Label> Window2::StaticText1() const { return Cast<Label>(ControlByName("StaticText1")); }
+Ref<Canvas> Window2::Canvas1() const { return Cast<Canvas>(ControlByName("Canvas1")); }
+Ref<Label> Window2::StaticText2() const { return Cast<Label>(ControlByName("StaticText2")); }
+Ref<Label> Window2::StaticText3() const { return Cast<Label>(ControlByName("StaticText3")); }
+Ref<Label> Window2::StaticText5() const { return Cast<Label>(ControlByName("StaticText5")); }
+
+void Window2::PushButton1_Action(PushButton&) {
+    Instance()->Close();
+}
+
+void Window2::StaticText1_MouseExit(Label& label) { label.SetTextColor(RGB(0, 0, 255)); }
+void Window2::StaticText1_MouseEnter(Label& label) { label.SetTextColor(RGB(255, 0, 0)); }
+bool Window2::StaticText1_MouseDown(Label&, std::int32_t, std::int32_t) { return true; }
+
+void Window2::StaticText1_MouseUp(Label&, std::int32_t, std::int32_t) {
+    ShowURL(std::string(build::kWebPage) + "/");
+}
+
+void Window2::StaticText2_MouseUp(Label&, std::int32_t, std::int32_t) {
+    ShowURL(MailLink());
+}
+
+void Window2::StaticText2_MouseExit(Label& label) { label.SetTextColor(RGB(0, 0, 255)); }
+void Window2::StaticText2_MouseEnter(Label& label) { label.SetTextColor(RGB(255, 0, 0)); }
+bool Window2::StaticText2_MouseDown(Label&, std::int32_t, std::int32_t) { return true; }
+
+}  // namespace halvoric

@@ -1,0 +1,5 @@
+#include "shell/Startup.h"
+
+int main(int argc, char** argv) {
+    return halvoric::Main(argc, argv);
+}

@@ -1,0 +1,24 @@
+#include "update/ServiceHost.h"
+
+#include "shell/BuildInfo.h"
+
+namespace halvoric {
+
+namespace {
+
+std::optional<std::string>& HostOverride() {
+    static std::optional<std::string> host;
+    return host;
+}
+
+}  // namespace
+
+std::string ServiceHost() {
+    return HostOverride().value_or(std::string(build::kServiceHost));
+}
+
+void SetServiceHostForTesting(std::optional<std::string> host) {
+    HostOverride() = std::move(host);
+}
+
+}  // namespace halvoric

@@ -1,0 +1,91 @@
+#include "update/UpdateWin.h"
+
+#include <functional>
+
+#include "platform/Design.h"
+#include "platform/Desktop.h"
+#include "shell/BuildInfo.h"
+
+namespace halvoric {
+
+using namespace platform;
+
+Ref<UpdateWin> UpdateWin::Instance() {
+    if (auto open = GetImplicitWindow("UpdateWin.UpdateWin")) return Cast<UpdateWin>(open);
+    return New<UpdateWin>();
+}
+
+void UpdateWin::Layout() {
+    SetProperties(DesignList(WindowDesign{
+        .placement = 2,
+        .width = 250,
+        .height = 100,
+        .minWidth = 64,
+        .minHeight = 64,
+        .maxWidth = 32000,
+        .maxHeight = 32000,
+        .frame = 7,
+        .composite = false,
+        .hasBackColor = false,
+        .title = "ヴァージョンアップ情報",
+        .visible = true,
+        .fullScreen = false,
+        .menuBarVisible = true,
+        .closeButton = true,
+        .resizeable = true,
+        .liveResize = true,
+        .maximizeButton = false,
+        .minimizeButton = true,
+        .macProcID = 0,
+    }));
+}
+
+void UpdateWin::CreateControls() {
+    CreateControls0();
+}
+
+void UpdateWin::CreateControls0() {
+    auto label = AddControl<Label>("Label1");
+    label->SetTextUnit(0);
+    label->SetProperties(DesignList(LabelDesign{
+        .control = {.name = "Label1", .left = 10, .top = 15, .width = 230, .height = 20, .lockLeft = true,
+                    .lockTop = true, .tabIndex = 0},
+        .text = "新しいバージョンが公開されています。",
+        .textColor = RGB(0, 0, 0),
+    }));
+
+    auto later = AddControl<PushButton>("PushButton1");
+    later->SetTextUnit(0);
+    later->SetProperties(DesignList(PushButtonDesign{
+        .control = {.name = "PushButton1", .left = 160, .top = 55, .width = 80, .height = 20, .lockLeft = true,
+                    .lockTop = true, .tabIndex = 1},
+        .caption = "また後で",
+        .isDefault = false,
+    }));
+    later->Action = std::bind_front(&UpdateWin::PushButton1_Action, this);
+
+    auto visit = AddControl<PushButton>("PushButton2");
+    visit->SetTextUnit(0);
+    visit->SetProperties(DesignList(PushButtonDesign{
+        .control = {.name = "PushButton2", .left = 10, .top = 55, .width = 140, .height = 20, .lockLeft = true,
+                    .lockTop = true, .tabIndex = 2},
+        .caption = "サイトを見に行く",
+        .isDefault = true,
+    }));
+    visit->Action = std::bind_front(&UpdateWin::PushButton2_Action, this);
+}
+
+Ref<Label> UpdateWin::Label1() const { return Cast<Label>(ControlByName("Label1")); }
+Ref<PushButton> UpdateWin::PushButton1() const { return Cast<PushButton>(ControlByName("PushButton1")); }
+Ref<PushButton> UpdateWin::PushButton2() const { return Cast<PushButton>(ControlByName("PushButton2")); }
+
+void UpdateWin::PushButton1_Action(PushButton&) {
+    Instance()->Close();
+}
+
+void UpdateWin::PushButton2_Action(PushButton&) {
+    ShowURL(build::kWebPage);
+    Instance()->Close();
+}
+
+}  // namespace halvoric
