@@ -4,6 +4,7 @@
 
 #include "platform/Design.h"
 #include "platform/Desktop.h"
+#include "platform/Text.h"
 #include "shell/BuildInfo.h"
 #include "shell/Menu.h"
 

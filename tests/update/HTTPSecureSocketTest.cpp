@@ -58,7 +58,7 @@ TEST(HTTPSecureSocketEncoding, FormDataJoinsEncodedPairsInInsertionOrder) {
     form.SetValue("z_key", "a&b=c d_e");
     EXPECT_EQ(client.EncodeFormData(form), "z_key=a%26b%3Dc+d%5Fe");
     form.SetValue("a", "");
-    EXPECT_EQ(client.EncodeFormData(form), "z+key=a%26b%3Dc&a=");
+    EXPECT_EQ(client.EncodeFormData(form), "z_key=a%26b%3Dc+d%5Fe&a=");
 }
 
 // ---- URLs and headers ----------------------------------------------------------------
