@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -145,9 +146,42 @@ public:
     LabelView(Label& label, QWidget* parent) : QLabel(parent), label_(label) {
         setTextFormat(Qt::PlainText);
         setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        designFont_ = font();
+    }
+
+    void SetDesignFont(const QFont& font) {
+        designFont_ = font;
+        Refit();
+    }
+
+    void SetPlainText(const QString& text) {
+        setText(text);
+        Refit();
+    }
+
+    // A single line that is wider than the label is drawn a little smaller
+    // until it fits, so that nothing is cut off where the desktop's fonts are
+    // wider than the design's.
+    void Refit() {
+        QFont fitted = designFont_;
+        if (!wordWrap()) {
+            const int room = contentsRect().width();
+            const auto tooWide = [&] { return QFontMetrics(fitted).horizontalAdvance(text()) > room; };
+            if (fitted.pixelSize() > 0) {
+                while (fitted.pixelSize() > kSmallestPixelSize && tooWide()) fitted.setPixelSize(fitted.pixelSize() - 1);
+            } else {
+                while (fitted.pointSizeF() > kSmallestPixelSize && tooWide()) fitted.setPointSizeF(fitted.pointSizeF() - 0.5);
+            }
+        }
+        setFont(fitted);
     }
 
 protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        Refit();
+    }
+
     void enterEvent(QEnterEvent* event) override {
         QLabel::enterEvent(event);
         if (label_.MouseEnter) Dispatch([this] { label_.MouseEnter(label_); });
@@ -174,7 +208,9 @@ protected:
     }
 
 private:
+    static constexpr int kSmallestPixelSize = 8;
     Label& label_;
+    QFont designFont_;
     bool tracking_ = false;
 };
 
@@ -188,7 +224,7 @@ QLabel* Label::LabelWidget() const {
 
 void Label::SetText(std::string text) {
     text_ = std::move(text);
-    LabelWidget()->setText(FromUtf8(text_));
+    static_cast<LabelView*>(Widget())->SetPlainText(FromUtf8(text_));
 }
 
 void Label::SetTextColor(Color color) {
@@ -199,7 +235,7 @@ void Label::SetTextColor(Color color) {
 }
 
 void Label::FontChanged(const QFont& font) {
-    LabelWidget()->setFont(font);
+    static_cast<LabelView*>(Widget())->SetDesignFont(font);
 }
 
 bool Label::ApplyProperty(const Property& p) {
@@ -219,7 +255,7 @@ bool Label::ApplyProperty(const Property& p) {
     } else if (name == "Selectable") {
         w->setTextInteractionFlags(PropertyAs<bool>(p) ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
     } else if (name == "Transparent") {
-        w->setAutoFillBackground(!PropertyAs<bool>(p));
+        PropertyAs<bool>(p);  // a label always shows its window's background
     } else if (name == "DataSource" || name == "DataField") {
         RequireNeutral(p, PropertyAs<std::string>(p).empty());
     } else {
