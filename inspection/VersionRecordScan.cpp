@@ -11,7 +11,9 @@
 // read reaches the end of the file is the one the plain loop ends with.
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <span>
 
@@ -29,6 +31,8 @@ constexpr std::size_t kOverlap = kChunk - kStep;
 constexpr std::size_t kChunksPerWindow = 256;
 // Chunks 0 .. kChunksPerWindow - 1 of a window: 1 MiB plus one overlap.
 constexpr std::size_t kWindowLength = (kChunksPerWindow - 1) * kStep + kChunk;
+constexpr std::size_t kBufferAlignment = 64;
+static_assert(kWindowLength % kBufferAlignment == 0);
 
 // The first chunk of a window whose read reaches the window's `length` bytes:
 // the chunk at which the plain loop sees the end of the file when the file
@@ -59,7 +63,11 @@ ScanResult VersionRecordScan(platform::BinaryStream& stream, std::uint8_t majorV
     const std::string_view marker = cs ? bytes.CsMarker : bytes.BodyMarker;
     const std::string_view partner = cs ? std::string_view() : bytes.FieldDelimiter;
 
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kWindowLength);
+    // Aligned for the vectorised search; never initialised, so only the pages
+    // that reads reach are ever touched.
+    const std::unique_ptr<char, void (*)(void*)> buffer(
+        static_cast<char*>(std::aligned_alloc(kBufferAlignment, kWindowLength)), std::free);
+    if (!buffer) throw std::bad_alloc();
     std::int64_t firstChunk = 0;  // the index of the window's chunk 0
     std::size_t carried = 0;      // bytes kept at the front from the previous window
 

@@ -22,12 +22,15 @@ TEST(ByteSearch, AgreesWithStringFind) {
     };
     int matches = 0;
     for (int round = 0; round < 400; ++round) {
-        const std::string haystack = draw(random() % 140);
+        const std::string haystack = draw(random() % 600);
         const std::string needle = draw(1 + random() % 8);
         for (std::size_t from = 0; from <= haystack.size() + 1; ++from) {
             const std::size_t expected = std::string_view(haystack).find(needle, from);
-            ASSERT_EQ(FindBytes(haystack, needle, from), expected)
-                << "round " << round << " from " << from;
+            ASSERT_EQ(FindBytes(haystack, needle, from), expected) << "round " << round << " from " << from;
+            for (SearchKind kind : {SearchKind::Avx512, SearchKind::Avx2, SearchKind::Sse2, SearchKind::Scalar}) {
+                ASSERT_EQ(FindBytesWith(kind, haystack, needle, from), expected)
+                    << "round " << round << " from " << from << " kind " << static_cast<int>(kind);
+            }
             if (expected != std::string_view::npos) ++matches;
         }
     }
