@@ -305,6 +305,10 @@ void ResetRuntimeForTesting() {
     rt.exceptionHelper = &CallFunctionWithExceptionHandling;
 }
 
+bool OpenDeliveredForTesting() {
+    return State().opened;
+}
+
 int QuitStatusForTesting() {
     return State().quitting ? State().exitStatus : 0;
 }

@@ -116,5 +116,7 @@ void SetApplicationInfoForTesting(const ApplicationInfo& info);
 void ResetRuntimeForTesting();
 // The status of the last Quit (0 when none was requested).
 int QuitStatusForTesting();
+// Whether RuntimeRun has delivered the Open event.
+bool OpenDeliveredForTesting();
 
 }  // namespace platform

@@ -1,0 +1,285 @@
+// The application as a whole in the test's own process: start-up, the event
+// loop with its Open and OpenDocument events, the menu bar on screen, the
+// open-file roads and quitting.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+#include "inspection/Window1.h"
+#include "platform/Application.h"
+#include "platform/Window.h"
+#include "shell/Class1.h"
+#include "shell/FileTypes.h"
+#include "shell/Menu.h"
+#include "shell/Startup.h"
+#include "tests/support/AppFixture.h"
+#include "tests/support/CraftedDocument.h"
+#include "update/ServiceHost.h"
+
+namespace halvoric {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CraftedDocument;
+using testing::TemporaryFolder;
+
+// The top-level window that shows the application's menu bar where there is
+// no global one.
+QWidget* MenuBarHost() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == "Halvoric" && widget->findChild<QMenuBar*>()) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+// The action of a command in a menu bar on screen, by its caption.
+QAction* Command(QWidget* window, const QString& caption) {
+    for (QAction* action : window->findChild<QMenuBar*>()->findChildren<QAction*>()) {
+        if (action->text() == caption) return action;
+    }
+    return nullptr;
+}
+
+// Starts the application as `halvoric` started with `documents`, runs its
+// event loop and calls `whenRunning` once Open and every document have been
+// delivered (as `ready` says); returns the exit status.
+class LaunchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::ResetRuntimeForTesting();
+        ReleaseModuleState();
+        testing::UseVersion(1, 2, 0, "1.2.0");
+        SetServiceHostForTesting("127.0.0.1:1");
+        platform::SetDesktopServices(std::make_unique<testing::RecordingDesktop>(desktop));
+    }
+
+    void TearDown() override {
+        platform::ResetRuntimeForTesting();
+        ReleaseModuleState();
+        platform::SetDesktopServices(nullptr);
+        SetServiceHostForTesting(std::nullopt);
+    }
+
+    int Launch(const std::vector<std::string>& documents, const std::function<bool()>& ready,
+               const std::function<void()>& whenRunning) {
+        std::vector<std::string> arguments{"halvoric"};
+        arguments.insert(arguments.end(), documents.begin(), documents.end());
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        int argc = static_cast<int>(arguments.size());
+        platform::RunFrameworkInitialization(argc, argv.data(), {"Halvoric", 1, 2, 0, "1.2.0"}, &Startup);
+
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!platform::OpenDeliveredForTesting() || !ready()) return;
+            poll.stop();
+            whenRunning();
+        });
+        poll.start(5);
+        QTimer guard;  // never hang
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { platform::Quit(99); });
+        guard.start(10000);
+        return platform::RuntimeRun();
+    }
+
+    testing::DesktopRecord desktop;
+    TemporaryFolder folder;
+};
+
+TEST_F(LaunchTest, WithNoDocumentOnlyTheMenuBarAppearsAndQuitEndsWithStatusZero) {
+    bool checked = false;
+    const int status = Launch({}, [] { return true; }, [&] {
+        checked = true;
+        EXPECT_EQ(platform::WindowCount(), 0);
+        QWidget* host = MenuBarHost();
+        ASSERT_NE(host, nullptr);
+        for (const char* caption : {"開く", "Update Check", "Halvoric", "Quit"}) {
+            ASSERT_NE(Command(host, QString::fromUtf8(caption)), nullptr) << caption;
+            EXPECT_TRUE(Command(host, QString::fromUtf8(caption))->isEnabled()) << caption;
+        }
+        EXPECT_FALSE(Command(host, "Copy")->isEnabled());
+        Command(host, "Quit")->trigger();
+    });
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LaunchTest, EachDocumentOnTheCommandLineOpensOneResultWindow) {
+    const fs::path first = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("一.indd"));
+    const fs::path second = CraftedDocument(HeaderLayout::BigEndian, 0x04, 100).WriteTo(folder.File("two.indd"));
+    const int status = Launch({first.string(), second.string()}, [] { return platform::WindowCount() == 2; }, [&] {
+        EXPECT_EQ(platform::WindowAt(0)->Title(), "two.indd");
+        EXPECT_EQ(platform::WindowAt(1)->Title(), "一.indd");
+        EXPECT_EQ(platform::Cast<Window1>(platform::WindowAt(1))->StaticText2()->Text(), "Adobe InDesign CS6");
+        // The result window's own menu bar works too.
+        QWidget* front = platform::WindowAt(0)->Widget();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(front));
+        EXPECT_TRUE(Command(front, "Copy")->isEnabled());
+        Command(front, "Quit")->trigger();
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LaunchTest, ADocumentThatCannotBeReadEndsTheApplicationBeforeTheNext) {
+    const fs::path missing = folder.File("missing.indd");
+    const fs::path next = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("next.indd"));
+    const int status = Launch({missing.string(), next.string()}, [] { return false; }, [] {});
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0], "エラーが起こりましたので\n終了します");
+    EXPECT_EQ(platform::WindowCount(), 1) << "the second document is never opened";
+    EXPECT_EQ(platform::WindowAt(0)->Title(), "missing.indd");
+}
+
+TEST_F(LaunchTest, AnErrorThatNothingHandlesIsShownByNameAndEndsTheApplication) {
+    // The menu bar missing at a menu update: the item accessors use a nil bar.
+    const int status = Launch({}, [] { return true; }, [] {
+        App()->SetMenuBar(nullptr);
+        platform::UpdateMenus();
+    });
+    EXPECT_EQ(status, 1);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_NE(desktop.messages[0].find("NilObjectException"), std::string::npos) << desktop.messages[0];
+}
+
+class ShellTest : public testing::AppFixture {
+protected:
+    TemporaryFolder folder;
+};
+
+TEST_F(ShellTest, StartUpRegistersTheDocumentTypeAndInstallsTheOneMenuBar) {
+    const platform::FileType* type = platform::RegisteredFileType("indd");
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type->Extensions, ".indd");
+    EXPECT_EQ(type->MacType, "????");
+    EXPECT_EQ(type->MacCreator, "InDn");
+    EXPECT_EQ(FileTypes::Indd(), "indd");
+    EXPECT_EQ(App()->MenuBar(), Menu::Instance());
+    EXPECT_EQ(CompactVersion(), "120");
+    testing::UseVersion(1, 10, 3, "1.10.3");
+    EXPECT_EQ(CompactVersion(), "1103");
+
+    ReleaseModuleState();
+    EXPECT_EQ(platform::RegisteredFileType("indd"), nullptr) << "releasing the type withdraws it";
+}
+
+TEST_F(ShellTest, OpeningGoesThroughTheDialogOfferingOnlyInDesignDocuments) {
+    // Cancelled: nothing happens.
+    EXPECT_FALSE(App()->_hiraku_Action());
+    EXPECT_EQ(desktop.fileDialogs, 1);
+    EXPECT_EQ(desktop.fileDialogFilters, std::vector<std::string>{"indd:.indd"});
+    EXPECT_EQ(platform::WindowCount(), 0);
+
+    // Chosen: one inspection of that file.
+    desktop.fileToChoose = CraftedDocument(HeaderLayout::LittleEndian, 0x07, 100).WriteTo(folder.File("a.indd"));
+    EXPECT_FALSE(App()->_hiraku_Action());
+    ASSERT_EQ(platform::WindowCount(), 1);
+    EXPECT_EQ(platform::WindowAt(0)->Title(), "a.indd");
+
+    // OpenDocument without a document asks with the same dialog...
+    App()->Event_OpenDocument(nullptr);
+    EXPECT_EQ(desktop.fileDialogs, 3);
+    EXPECT_EQ(platform::WindowCount(), 2);
+    // ...and with one goes straight to the inspection.
+    App()->Event_OpenDocument(platform::Make<platform::FolderItem>(*desktop.fileToChoose));
+    EXPECT_EQ(desktop.fileDialogs, 3);
+    EXPECT_EQ(platform::WindowCount(), 3);
+}
+
+TEST_F(ShellTest, TheOpenShortcutOfTheMenuBarReachesTheDialog) {
+    QWidget* host = MenuBarHost();
+    ASSERT_NE(host, nullptr);
+    host->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host));
+    QTest::keyClick(host, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(desktop.fileDialogs, 1);
+}
+
+TEST_F(ShellTest, TheMenuBarHasTwoMenusWithTheirCommandsInOrder) {
+    const auto bar = Menu::Instance();
+    ASSERT_EQ(bar->Count(), 2);
+    const struct {
+        const char* name;
+        const char* text;
+        const char* shortcut;
+        bool autoEnable;
+    } expected[2][4] = {
+        {{"hiraku", "開く", "Cmd+O", false}, {"FileQuit", "Quit", "Cmd+Q", true}},
+        {{"clcopy", "Copy", "Cmd+C", false},
+         {"upchk", "Update Check", "Cmd+R", false},
+         {"UntitledMenu1", "-", "", false},
+         {"kono", "Halvoric", "Cmd+K", true}},
+    };
+    const char* menus[2][2] = {{"UntitledMenu2", "File"}, {"UntitledMenu0", "Edit"}};
+    const int counts[2] = {2, 4};
+    for (int m = 0; m < 2; ++m) {
+        const auto menu = bar->Item(m);
+        EXPECT_EQ(menu->Name(), menus[m][0]);
+        EXPECT_EQ(menu->Text(), menus[m][1]);
+        EXPECT_EQ(menu->KeyboardShortcut(), "");
+        EXPECT_FALSE(menu->AutoEnable());
+        ASSERT_EQ(menu->Count(), counts[m]);
+        for (int i = 0; i < counts[m]; ++i) {
+            const auto item = menu->Item(i);
+            EXPECT_EQ(item->Name(), expected[m][i].name);
+            EXPECT_EQ(item->Text(), expected[m][i].text);
+            EXPECT_EQ(item->KeyboardShortcut(), expected[m][i].shortcut);
+            EXPECT_EQ(item->AutoEnable(), expected[m][i].autoEnable);
+        }
+    }
+    EXPECT_NE(dynamic_cast<platform::QuitMenuItem*>(bar->Lookup("FileQuit").Get()), nullptr);
+    EXPECT_NE(kono().Get(), nullptr);
+    EXPECT_EQ(bar->Lookup("UntitledMenu3"), nullptr);
+    EXPECT_EQ(bar->Lookup("nothing"), nullptr);
+}
+
+TEST_F(ShellTest, EveryResultWindowShowsTheSameBarWithCopyEnabledOnlyInFront) {
+    platform::UpdateMenus();
+    EXPECT_TRUE(hiraku()->Enabled());
+    EXPECT_TRUE(upchk()->Enabled());
+    EXPECT_TRUE(kono()->Enabled());
+    EXPECT_TRUE(Menu::Instance()->Lookup("FileQuit")->Enabled());
+    EXPECT_FALSE(Menu::Instance()->Lookup("clcopy")->Enabled());
+
+    const fs::path document = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("d.indd"));
+    App()->VersionCheck(platform::Make<platform::FolderItem>(document));
+    App()->VersionCheck(platform::Make<platform::FolderItem>(document));
+    ASSERT_EQ(platform::WindowCount(), 2);
+    for (int index = 0; index < 2; ++index) {
+        auto window = platform::WindowAt(index);
+        EXPECT_EQ(window->MenuBar(), Menu::Instance());
+        const auto menus = window->Widget()->findChild<QMenuBar*>()->actions();
+        ASSERT_EQ(menus.size(), 2);
+        EXPECT_EQ(menus[0]->text(), "File");
+        EXPECT_EQ(menus[1]->text(), "Edit");
+    }
+    QWidget* front = platform::WindowAt(0)->Widget();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(front));
+    EXPECT_TRUE(Command(front, "Copy")->isEnabled());
+    EXPECT_TRUE(Command(front, "Copy")->shortcut() == QKeySequence(Qt::ControlModifier | Qt::Key_C));
+
+    // The result window's Close button closes the front window only.
+    platform::Cast<Window1>(platform::WindowAt(0))->PushButton2()->ButtonWidget()->click();
+    EXPECT_EQ(platform::WindowCount(), 1);
+    platform::WindowAt(0)->Close();
+    EXPECT_EQ(platform::WindowCount(), 0);
+    EXPECT_FALSE(Menu::Instance()->Lookup("clcopy")->Enabled());
+    EXPECT_FALSE(Command(MenuBarHost(), "Copy")->isEnabled());
+}
+
+}  // namespace
+}  // namespace halvoric
