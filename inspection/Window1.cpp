@@ -14,28 +14,19 @@ using namespace platform;
 
 void Window1::Layout() {
     SetMenuBar(Menu::Instance());
+    // A fixed 280 x 150 document window with a close box only; every other
+    // design value is the framework's default.
     SetProperties(DesignList(WindowDesign{
-        .placement = 0,
         .width = 280,
         .height = 150,
         .minWidth = 280,
         .minHeight = 150,
         .maxWidth = 280,
         .maxHeight = 150,
-        .frame = 0,
-        .composite = false,
-        .hasBackColor = false,
-        .backColor = RGB(255, 255, 255),
-        .title = "",
-        .visible = true,
-        .fullScreen = false,
-        .menuBarVisible = true,
-        .closeButton = true,
         .resizeable = false,
         .liveResize = false,
         .maximizeButton = false,
         .minimizeButton = false,
-        .macProcID = 0,
     }));
 }
 

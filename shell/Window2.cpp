@@ -31,6 +31,8 @@ Ref<Window2> Window2::Instance() {
 }
 
 void Window2::Layout() {
+    // A white 300 x 180 dialog in the middle of the screen; every other design
+    // value is the framework's default.
     SetProperties(DesignList(WindowDesign{
         .placement = 2,
         .width = 300,
@@ -40,19 +42,10 @@ void Window2::Layout() {
         .maxWidth = 300,
         .maxHeight = 180,
         .frame = 2,
-        .composite = false,
         .hasBackColor = true,
         .backColor = RGB(255, 255, 255),
         .title = "Halvoric",
-        .visible = true,
-        .fullScreen = false,
-        .menuBarVisible = true,
-        .closeButton = true,
-        .resizeable = true,
         .liveResize = false,
-        .maximizeButton = true,
-        .minimizeButton = true,
-        .macProcID = 0,
     }));
 }
 

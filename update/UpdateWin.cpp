@@ -16,27 +16,16 @@ Ref<UpdateWin> UpdateWin::Instance() {
 }
 
 void UpdateWin::Layout() {
+    // A floating 250 x 100 window in the middle of the screen, resizable
+    // between 64 x 64 and 32000 x 32000, without a zoom button; every other
+    // design value is the framework's default.
     SetProperties(DesignList(WindowDesign{
         .placement = 2,
         .width = 250,
         .height = 100,
-        .minWidth = 64,
-        .minHeight = 64,
-        .maxWidth = 32000,
-        .maxHeight = 32000,
         .frame = 7,
-        .composite = false,
-        .hasBackColor = false,
         .title = "ヴァージョンアップ情報",
-        .visible = true,
-        .fullScreen = false,
-        .menuBarVisible = true,
-        .closeButton = true,
-        .resizeable = true,
-        .liveResize = true,
         .maximizeButton = false,
-        .minimizeButton = true,
-        .macProcID = 0,
     }));
 }
 
@@ -54,25 +43,21 @@ void UpdateWin::CreateControls0() {
         .textColor = RGB(0, 0, 0),
     }));
 
-    auto later = AddControl<PushButton>("PushButton1");
-    later->SetTextUnit(0);
-    later->SetProperties(DesignList(PushButtonDesign{
-        .control = {.name = "PushButton1", .left = 160, .top = 55, .width = 80, .height = 20, .lockLeft = true,
-                    .lockTop = true, .tabIndex = 1},
-        .caption = "また後で",
-        .isDefault = false,
-    }));
-    later->Action = std::bind_front(&UpdateWin::PushButton1_Action, this);
-
-    auto visit = AddControl<PushButton>("PushButton2");
-    visit->SetTextUnit(0);
-    visit->SetProperties(DesignList(PushButtonDesign{
-        .control = {.name = "PushButton2", .left = 10, .top = 55, .width = 140, .height = 20, .lockLeft = true,
-                    .lockTop = true, .tabIndex = 2},
-        .caption = "サイトを見に行く",
-        .isDefault = true,
-    }));
-    visit->Action = std::bind_front(&UpdateWin::PushButton2_Action, this);
+    const auto addButton = [this](PushButtonDesign design) {
+        auto button = AddControl<PushButton>(design.control.name);
+        button->SetTextUnit(0);
+        button->SetProperties(DesignList(design));
+        return button;
+    };
+    addButton({.control = {.name = "PushButton1", .left = 160, .top = 55, .width = 80, .height = 20,
+                           .lockLeft = true, .lockTop = true, .tabIndex = 1},
+               .caption = "また後で"})
+        ->Action = std::bind_front(&UpdateWin::PushButton1_Action, this);
+    addButton({.control = {.name = "PushButton2", .left = 10, .top = 55, .width = 140, .height = 20,
+                           .lockLeft = true, .lockTop = true, .tabIndex = 2},
+               .caption = "サイトを見に行く",
+               .isDefault = true})
+        ->Action = std::bind_front(&UpdateWin::PushButton2_Action, this);
 }
 
 Ref<Label> UpdateWin::Label1() const { return Cast<Label>(ControlByName("Label1")); }
