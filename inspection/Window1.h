@@ -13,7 +13,8 @@ namespace halvoric {
 // the clipboard.
 class Window1 : public platform::Window {
 public:
-    std::string_view ClassName() const override { return "Window1.Window1"; }
+    static constexpr std::string_view kClassName = "Window1.Window1";
+    std::string_view ClassName() const override { return kClassName; }
 
     void Layout() override;
     void CreateControls() override;

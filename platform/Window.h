@@ -127,6 +127,14 @@ std::int32_t WindowCount();
 // The open window whose class has that registered name, or nil.
 Ref<Window> GetImplicitWindow(std::string_view className);
 
+// The single instance of a window class W that registers itself as
+// W::kClassName: the open one, or a new one when none is open.
+template <class W>
+Ref<W> ImplicitInstance() {
+    if (Ref<Window> open = GetImplicitWindow(W::kClassName)) return Cast<W>(open);
+    return New<W>();
+}
+
 // Closes every open window (at shut-down).
 void CloseAllWindows();
 

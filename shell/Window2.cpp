@@ -26,8 +26,7 @@ Ref<Picture> morvel() {
 }
 
 Ref<Window2> Window2::Instance() {
-    if (auto open = GetImplicitWindow("Window2.Window2")) return Cast<Window2>(open);
-    return New<Window2>();
+    return ImplicitInstance<Window2>();
 }
 
 void Window2::Layout() {

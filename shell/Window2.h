@@ -12,7 +12,8 @@ namespace halvoric {
 // maker's web page and contact address, and "Close". At most one is open.
 class Window2 : public platform::Window {
 public:
-    std::string_view ClassName() const override { return "Window2.Window2"; }
+    static constexpr std::string_view kClassName = "Window2.Window2";
+    std::string_view ClassName() const override { return kClassName; }
 
     // The open About window, or a new one when none is open.
     static platform::Ref<Window2> Instance();

@@ -11,8 +11,7 @@ namespace halvoric {
 using namespace platform;
 
 Ref<UpdateWin> UpdateWin::Instance() {
-    if (auto open = GetImplicitWindow("UpdateWin.UpdateWin")) return Cast<UpdateWin>(open);
-    return New<UpdateWin>();
+    return ImplicitInstance<UpdateWin>();
 }
 
 void UpdateWin::Layout() {

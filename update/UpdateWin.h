@@ -11,7 +11,8 @@ namespace halvoric {
 // maker's web page, the other only closes the notice. At most one is open.
 class UpdateWin : public platform::Window {
 public:
-    std::string_view ClassName() const override { return "UpdateWin.UpdateWin"; }
+    static constexpr std::string_view kClassName = "UpdateWin.UpdateWin";
+    std::string_view ClassName() const override { return kClassName; }
 
     // The open update notice, or a new one when none is open.
     static platform::Ref<UpdateWin> Instance();
