@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileOpenEvent>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
@@ -132,6 +133,23 @@ TEST_F(LaunchTest, EachDocumentOnTheCommandLineOpensOneResultWindow) {
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LaunchTest, ADocumentTheDesktopHandsInWhileRunningOpensAWindow) {
+    const fs::path document = CraftedDocument(HeaderLayout::BigEndian, 0x03, 100).WriteTo(folder.File("later.indd"));
+    bool sent = false;
+    const int status = Launch({}, [&] {
+        if (!sent) {  // as the Finder hands a document to a running application
+            sent = true;
+            QFileOpenEvent event(QString::fromStdString(document.string()));
+            QApplication::sendEvent(qApp, &event);
+        }
+        return platform::WindowCount() == 1;
+    }, [] {
+        EXPECT_EQ(platform::WindowAt(0)->Title(), "later.indd");
+        platform::Quit(0);
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(LaunchTest, ADocumentThatCannotBeReadEndsTheApplicationBeforeTheNext) {
