@@ -18,11 +18,16 @@ std::string MailLink() {
     return "mailto:" + std::string(build::kContactMail);
 }
 
+Ref<Picture>& morvelCache() { static Ref<Picture> pic; return pic; }
+
 }  // namespace
 
 Ref<Picture> morvel() {
-    static Ref<Picture> pic;
-    return LoadResourcePicture(pic, "morvel.tif");
+    return LoadResourcePicture(morvelCache(), "morvel.tif");
+}
+
+void ForgetLogoForTesting() {
+    morvelCache() = nullptr;
 }
 
 Ref<Window2> Window2::Instance() {

@@ -44,4 +44,8 @@ public:
 // The maker's logo, "morvel.tif" from the resources folder, loaded on first use.
 platform::Ref<platform::Picture> morvel();
 
+// Empties the logo's cache, so that a test starts from a fresh process's state
+// whatever ran before it.
+void ForgetLogoForTesting();
+
 }  // namespace halvoric
