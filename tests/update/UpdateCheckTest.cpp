@@ -1,0 +1,622 @@
+// The update check through its menu item, the launch report through the real
+// start-up and event loop, and the update notice window through Qt events.
+// Every request goes to a TLS server that the test starts on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Application.h"
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/SSLSocket.h"
+#include "platform/Window.h"
+#include "shell/BuildInfo.h"
+#include "shell/Class1.h"
+#include "shell/Startup.h"
+#include "tests/support/AppFixture.h"
+#include "tests/support/CraftedDocument.h"
+#include "tests/support/TlsTestServer.h"
+#include "update/ServiceHost.h"
+#include "update/UpdateWin.h"
+
+namespace {
+
+using halvoric::UpdateWin;
+using halvoric::testing::AppFixture;
+using halvoric::testing::DesktopRecord;
+using halvoric::testing::RecordingDesktop;
+using halvoric::testing::UseVersion;
+using halvoric::testing::WaitFor;
+using platform::Ref;
+using platform::SSLSocket;
+using testsupport::TlsTestServer;
+using Ending = TlsTestServer::Ending;
+
+const std::string kLatest = "最新版を使用しています。";
+const std::string kFailed = "通信に障害があり、確認できませんでした。";
+const QString kNoticeTitle = QStringLiteral("ヴァージョンアップ情報");
+
+std::string HttpReply(const std::string& body, const std::string& status = "200 OK") {
+    return "HTTP/1.1 " + status + "\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" + body;
+}
+
+// The request bytes the client sends for `form` to `path` on the server.
+std::string ExpectedRequest(const TlsTestServer& server, const std::string& path, const std::string& form) {
+    return "POST " + path + " HTTP/1.0\r\n" +
+           "Accept: */*\r\n"
+           "Accept-Language: en\r\n"
+           "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n" +
+           "Content-type: application/x-www-form-urlencoded\r\n" +
+           "Content-length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
+}
+
+void PointServiceAt(int port) {
+    halvoric::SetServiceHostForTesting("127.0.0.1:" + std::to_string(port));
+}
+
+// The small window that carries the application's menu bar.
+QWidget* MenuBarHostWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Halvoric") &&
+            widget->findChild<QMenuBar*>()) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+QAction* ActionIn(const QWidget* window, const QString& text) {
+    if (!window) return nullptr;
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == text && !action->menu()) return action;
+    }
+    return nullptr;
+}
+
+// Visible top-level windows with that title.
+int VisibleWindowsTitled(const QString& title) {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == title) ++count;
+    }
+    return count;
+}
+
+// Visible top-level windows other than the menu bar's host.
+int VisibleWindowsBesideTheMenuBar() {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget != MenuBarHostWindow()) ++count;
+    }
+    return count;
+}
+
+Ref<UpdateWin> OpenNotice() {
+    return platform::Cast<UpdateWin>(platform::GetImplicitWindow("UpdateWin.UpdateWin"));
+}
+
+// ---- the update check through its menu item ------------------------------------------------
+
+class UpdateCheckTest : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
+    }
+
+    void TearDown() override {
+        SSLSocket::ClearTrustAnchorsForTesting();
+        halvoric::SetServiceHostForTesting(std::nullopt);
+        AppFixture::TearDown();
+    }
+
+    // What a user does: bring the window with the menu bar to the front and
+    // press Ctrl+R. The check runs to its end inside the key press.
+    void PressUpdateCheckShortcut() {
+        QWidget* host = MenuBarHostWindow();
+        ASSERT_NE(host, nullptr);
+        host->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(host));
+        QAction* action = ActionIn(host, QStringLiteral("Update Check"));
+        ASSERT_NE(action, nullptr);
+        ASSERT_EQ(action->shortcut(), QKeySequence(Qt::ControlModifier | Qt::Key_R));
+        QTest::keyClick(QApplication::activeWindow(), Qt::Key_R, Qt::ControlModifier);
+    }
+
+    // The other road: open the Edit menu of the menu bar with the mouse and
+    // click "Update Check" in it.
+    void ChooseUpdateCheckFromTheMenu() {
+        QWidget* host = MenuBarHostWindow();
+        ASSERT_NE(host, nullptr);
+        host->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(host));
+        auto* bar = host->findChild<QMenuBar*>();
+        ASSERT_NE(bar, nullptr);
+        QMenu* edit = nullptr;
+        for (QAction* top : bar->actions()) {
+            if (top->text() == QStringLiteral("Edit")) edit = top->menu();
+        }
+        ASSERT_NE(edit, nullptr);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(edit->menuAction()).center());
+        ASSERT_TRUE(WaitFor([edit] { return edit->isVisible(); }, 2000));
+        QAction* item = ActionIn(host, QStringLiteral("Update Check"));
+        ASSERT_NE(item, nullptr);
+        ASSERT_TRUE(item->isEnabled());
+        QTest::mouseClick(edit, Qt::LeftButton, {}, edit->actionGeometry(item).center());
+    }
+
+    // Runs one update check against a server that answers every connection
+    // with `reply`, and returns the server's recorded requests.
+    std::vector<std::string> CheckAgainst(const std::string& reply) {
+        TlsTestServer server(TlsTestServer::Reply(reply));
+        PointServiceAt(server.Port());
+        PressUpdateCheckShortcut();
+        return server.Requests();
+    }
+};
+
+TEST_F(UpdateCheckTest, TrueShowsTheOneUpdateNoticeAndASecondTrueShowsTheSameOne) {
+    TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
+    PointServiceAt(server.Port());
+
+    PressUpdateCheckShortcut();
+    Ref<UpdateWin> first = OpenNotice();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->Widget()->isVisible());
+    EXPECT_EQ(platform::WindowCount(), 1);
+    EXPECT_EQ(VisibleWindowsTitled(kNoticeTitle), 1);
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // Minimised, then found and shown again by the second check.
+    first->Widget()->showMinimized();
+    PressUpdateCheckShortcut();
+    Ref<UpdateWin> second = OpenNotice();
+    EXPECT_EQ(second.Get(), first.Get());
+    EXPECT_EQ(platform::WindowCount(), 1);
+    EXPECT_EQ(VisibleWindowsTitled(kNoticeTitle), 1);
+    EXPECT_FALSE(first->Widget()->isMinimized());
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(desktop.urls.empty());
+
+    // Two checks, two connections, each carrying the whole request.
+    EXPECT_EQ(server.Connections(), 2);
+    const std::string expected = ExpectedRequest(server, "/www/ssl/vcheck.php", "app_id=3&ver=120&regi=Halvoric");
+    EXPECT_EQ(server.Requests(), (std::vector<std::string>{expected, expected}));
+}
+
+TEST_F(UpdateCheckTest, AResultWindowsMenuBarRunsTheSameCheck) {
+    halvoric::testing::TemporaryFolder folder;
+    const auto document =
+        halvoric::testing::CraftedDocument(halvoric::HeaderLayout::LittleEndian, 0x07, 4096).WriteTo(folder.File("a.indd"));
+    halvoric::App()->VersionCheck(platform::Make<platform::FolderItem>(document));
+    ASSERT_EQ(platform::WindowCount(), 1);
+    QWidget* result = platform::WindowAt(0)->Widget();
+    ASSERT_EQ(result->windowTitle(), QStringLiteral("a.indd"));
+    ASSERT_NE(ActionIn(result, QStringLiteral("Update Check")), nullptr);
+
+    TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
+    PointServiceAt(server.Port());
+    for (int check = 1; check <= 2; ++check) {
+        SCOPED_TRACE("check " + std::to_string(check));
+        result->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(result));
+        QTest::keyClick(result, Qt::Key_R, Qt::ControlModifier);
+        EXPECT_EQ(server.Connections(), check);
+        EXPECT_TRUE(OpenNotice());
+        EXPECT_EQ(platform::WindowCount(), 2);  // the result window and one notice
+        EXPECT_EQ(VisibleWindowsTitled(kNoticeTitle), 1);
+    }
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(UpdateCheckTest, FalseShowsThatTheLatestVersionIsInUse) {
+    TlsTestServer server(TlsTestServer::Reply(HttpReply("false")));
+    PointServiceAt(server.Port());
+    ChooseUpdateCheckFromTheMenu();
+    ASSERT_TRUE(WaitFor([this] { return !desktop.messages.empty(); }, 2000));
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{kLatest});
+    EXPECT_EQ(platform::WindowCount(), 0);
+    EXPECT_FALSE(OpenNotice());
+    EXPECT_EQ(server.Requests(),
+              std::vector<std::string>{
+                  ExpectedRequest(server, "/www/ssl/vcheck.php", "app_id=3&ver=120&regi=Halvoric")});
+}
+
+TEST_F(UpdateCheckTest, TwoChecksInARowUseTwoConnections) {
+    TlsTestServer server(TlsTestServer::Reply(HttpReply("false")));
+    PointServiceAt(server.Port());
+    PressUpdateCheckShortcut();
+    PressUpdateCheckShortcut();
+    EXPECT_EQ(desktop.messages, (std::vector<std::string>{kLatest, kLatest}));
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST_F(UpdateCheckTest, TheVersionSentFollowsTheApplicationsVersionData) {
+    UseVersion(1, 10, 3, "1.10.3");
+    TlsTestServer server(TlsTestServer::Reply(HttpReply("false")));
+    PointServiceAt(server.Port());
+    PressUpdateCheckShortcut();
+    EXPECT_EQ(server.Requests(),
+              std::vector<std::string>{
+                  ExpectedRequest(server, "/www/ssl/vcheck.php", "app_id=3&ver=1103&regi=Halvoric")});
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{kLatest});
+}
+
+TEST_F(UpdateCheckTest, OnlyABodyOfExactlyTrueOrFalseCounts) {
+    const std::vector<std::string> bodies = {"true\r\n", " true", "", "false\n", "truefalse", "<html>true</html>"};
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE("body \"" + body + "\"");
+        desktop.messages.clear();
+        const auto requests = CheckAgainst(HttpReply(body));
+        EXPECT_EQ(requests.size(), 1u);
+        EXPECT_EQ(desktop.messages, std::vector<std::string>{kFailed});
+        EXPECT_EQ(platform::WindowCount(), 0);
+    }
+}
+
+TEST_F(UpdateCheckTest, TheStatusIsNotLookedAtOnlyTheBody) {
+    CheckAgainst(HttpReply("false", "404 Not Found"));
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{kLatest});
+    EXPECT_EQ(platform::WindowCount(), 0);
+
+    CheckAgainst(HttpReply("true", "500 Internal Server Error"));
+    EXPECT_TRUE(OpenNotice());
+    EXPECT_EQ(platform::WindowCount(), 1);
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{kLatest});
+}
+
+TEST_F(UpdateCheckTest, ARefusedConnectionOrAnUntrustedServerShowsTheFailureMessage) {
+    QElapsedTimer clock;
+    clock.start();
+    PointServiceAt(TlsTestServer::UnusedPort());
+    PressUpdateCheckShortcut();
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{kFailed});
+    EXPECT_LT(clock.elapsed(), 2000);
+
+    TlsTestServer::Script selfSigned = TlsTestServer::Reply(HttpReply("true"));
+    selfSigned.certificate = TlsTestServer::Certificate::SelfSigned;
+    TlsTestServer untrusted(selfSigned);
+    PointServiceAt(untrusted.Port());
+    PressUpdateCheckShortcut();
+    EXPECT_EQ(desktop.messages, (std::vector<std::string>{kFailed, kFailed}));
+    EXPECT_TRUE(untrusted.Requests().empty());
+    EXPECT_EQ(platform::WindowCount(), 0);
+}
+
+// The one test that waits for the update check's full 10-second time-out: the
+// service accepts the connection and never answers it.
+TEST_F(UpdateCheckTest, AServiceThatNeverAnswersFailsAfterTenSeconds) {
+    TlsTestServer server(TlsTestServer::NeverHandshake());
+    PointServiceAt(server.Port());
+    QElapsedTimer clock;
+    clock.start();
+    PressUpdateCheckShortcut();
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_EQ(desktop.messages, std::vector<std::string>{kFailed});
+    EXPECT_EQ(platform::WindowCount(), 0);
+    EXPECT_GE(elapsed, 9900);
+    EXPECT_LT(elapsed, 12000);
+}
+
+// ---- the launch report through the real start-up and event loop ----------------------------
+
+class LaunchReportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::ResetRuntimeForTesting();
+        halvoric::ReleaseModuleState();
+        platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
+        SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
+    }
+
+    void TearDown() override {
+        platform::ResetRuntimeForTesting();
+        halvoric::ReleaseModuleState();
+        platform::SetDesktopServices(nullptr);
+        SSLSocket::ClearTrustAnchorsForTesting();
+        halvoric::SetServiceHostForTesting(std::nullopt);
+    }
+
+    struct Launch {
+        int exitStatus = -1;
+        qint64 usableAfterMs = -1;  // from start until Update Check and Quit could be chosen
+        int windows = -1;           // the program's windows at that moment
+        int otherVisibleWindows = -1;
+        int requestsWhenUsable = -1;
+    };
+
+    // Starts the application in this process as its entry does, with no
+    // document, and runs its event loop. Once the loop runs again after the
+    // launch event, a probe looks for the menu bar's Update Check and Quit
+    // actions; when both can be chosen it waits `lingerMs` more and chooses
+    // Quit. `requests` tells how many requests the service has recorded.
+    Launch Run(int major, int minor, int bug, const std::function<int()>& requests = {}, int lingerMs = 200) {
+        Launch launch;
+        QElapsedTimer clock;
+        clock.start();
+        static char program[] = "halvoric";
+        char* argv[] = {program, nullptr};
+        int argc = 1;
+        const platform::ApplicationInfo info{"Halvoric", major, minor, bug,
+                                             std::to_string(major) + "." + std::to_string(minor) + "." +
+                                                 std::to_string(bug)};
+        platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
+
+        QTimer probe;
+        probe.setInterval(5);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            QWidget* host = MenuBarHostWindow();
+            QAction* check = ActionIn(host, QStringLiteral("Update Check"));
+            QAction* quit = ActionIn(host, QStringLiteral("Quit"));
+            if (launch.usableAfterMs < 0) {
+                if (!check || !quit || !check->isEnabled() || !quit->isEnabled()) return;
+                launch.usableAfterMs = clock.elapsed();
+                launch.windows = platform::WindowCount();
+                launch.otherVisibleWindows = VisibleWindowsBesideTheMenuBar();
+                if (requests) launch.requestsWhenUsable = requests();
+            }
+            if (clock.elapsed() < launch.usableAfterMs + lingerMs) return;
+            probe.stop();
+            quit->trigger();
+        });
+        // The loop raises the launch event from a queued call that it posts
+        // when it starts; the probe starts from a call queued behind that one,
+        // so it sees the application only after the launch event has returned.
+        QMetaObject::invokeMethod(
+            &probe, [&probe] { QMetaObject::invokeMethod(&probe, [&probe] { probe.start(); }, Qt::QueuedConnection); },
+            Qt::QueuedConnection);
+        // Ends a run that never became usable, so that a fault fails the test
+        // instead of hanging it.
+        QTimer::singleShot(5000, &probe, [] { platform::Quit(99); });
+
+        launch.exitStatus = platform::RuntimeRun();
+        return launch;
+    }
+
+    DesktopRecord desktop;
+};
+
+TEST_F(LaunchReportTest, PostsTheReportOnceAndShowsNothingWhenTheServiceAnswersTrue) {
+    TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
+    PointServiceAt(server.Port());
+    const Launch launch = Run(1, 2, 0, [&server] { return static_cast<int>(server.Requests().size()); });
+
+    EXPECT_EQ(launch.exitStatus, 0);  // quit through the menu's Quit item
+    EXPECT_EQ(launch.requestsWhenUsable, 1);
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_EQ(server.Requests(),
+              std::vector<std::string>{
+                  ExpectedRequest(server, "/www/ssl/kcheck.php", "app_id=3&ver=120&regi=Halvorik")});
+    EXPECT_EQ(launch.windows, 0);
+    EXPECT_EQ(launch.otherVisibleWindows, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(desktop.urls.empty());
+    EXPECT_EQ(desktop.fileDialogs, 0);
+}
+
+TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceAnswersGarbageAndSendsTheCompactVersion) {
+    TlsTestServer server(TlsTestServer::Reply(HttpReply(std::string("\0\xff<html>false</html>\r\n", 22), "502 Bad Gateway")));
+    PointServiceAt(server.Port());
+    const Launch launch = Run(1, 10, 3, [&server] { return static_cast<int>(server.Requests().size()); });
+
+    EXPECT_EQ(launch.exitStatus, 0);
+    EXPECT_EQ(launch.requestsWhenUsable, 1);
+    EXPECT_EQ(server.Requests(),
+              std::vector<std::string>{
+                  ExpectedRequest(server, "/www/ssl/kcheck.php", "app_id=3&ver=1103&regi=Halvorik")});
+    EXPECT_EQ(launch.windows, 0);
+    EXPECT_EQ(launch.otherVisibleWindows, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceIsUnreachable) {
+    PointServiceAt(TlsTestServer::UnusedPort());
+    const Launch launch = Run(1, 2, 0);
+
+    EXPECT_EQ(launch.exitStatus, 0);
+    EXPECT_GE(launch.usableAfterMs, 0);
+    EXPECT_LT(launch.usableAfterMs, 1000);
+    EXPECT_EQ(launch.windows, 0);
+    EXPECT_EQ(launch.otherVisibleWindows, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+// The report's time-out is one second: a service that takes the connection
+// and never answers holds the start for that second and no longer.
+TEST_F(LaunchReportTest, AServiceThatNeverAnswersTheConnectionLeavesTheMenuBarUsableWithinAboutASecond) {
+    TlsTestServer server(TlsTestServer::NeverHandshake());
+    PointServiceAt(server.Port());
+    const Launch launch = Run(1, 2, 0, [&server] { return server.Connections(); }, 0);
+    EXPECT_EQ(launch.exitStatus, 0);
+    EXPECT_EQ(launch.requestsWhenUsable, 1);  // the connection was made before the menu came up
+    EXPECT_GE(launch.usableAfterMs, 950);
+    EXPECT_LT(launch.usableAfterMs, 2000);
+    EXPECT_EQ(launch.otherVisibleWindows, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LaunchReportTest, AServiceThatReadsTheReportAndNeverAnswersLeavesTheMenuBarUsableWithinAboutASecond) {
+    TlsTestServer server(TlsTestServer::Reply("", Ending::KeepOpen));
+    PointServiceAt(server.Port());
+    const Launch launch = Run(1, 2, 0, [&server] { return static_cast<int>(server.Requests().size()); }, 0);
+    EXPECT_EQ(launch.exitStatus, 0);
+    EXPECT_EQ(launch.requestsWhenUsable, 1);
+    EXPECT_EQ(server.Requests(),
+              std::vector<std::string>{
+                  ExpectedRequest(server, "/www/ssl/kcheck.php", "app_id=3&ver=120&regi=Halvorik")});
+    EXPECT_GE(launch.usableAfterMs, 950);
+    EXPECT_LT(launch.usableAfterMs, 2000);
+    EXPECT_EQ(launch.otherVisibleWindows, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+// ---- the update notice window ---------------------------------------------------------------
+
+// Records the links handed to the system and whether the update notice was
+// still open at that moment.
+class LinkRecordingDesktop final : public platform::DesktopServices {
+public:
+    struct Opened {
+        std::string url;
+        bool noticeOpen = false;
+    };
+    explicit LinkRecordingDesktop(std::vector<Opened>& opened) : opened_(opened) {}
+    void ShowMessage(const std::string&) override { ADD_FAILURE() << "the update notice shows no message"; }
+    std::optional<std::filesystem::path> ChooseFileToOpen(const std::vector<const platform::FileType*>&) override {
+        ADD_FAILURE() << "the update notice asks for no file";
+        return std::nullopt;
+    }
+    void OpenURL(const std::string& url) override { opened_.push_back({url, static_cast<bool>(OpenNotice())}); }
+
+private:
+    std::vector<Opened>& opened_;
+};
+
+class UpdateWinTest : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        platform::SetDesktopServices(std::make_unique<LinkRecordingDesktop>(opened));
+        notice = UpdateWin::Instance();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(notice->Widget()));
+    }
+
+    void TearDown() override {
+        notice = nullptr;
+        AppFixture::TearDown();
+    }
+
+    QPushButton* Later() const { return notice->PushButton1()->ButtonWidget(); }
+    QPushButton* VisitSite() const { return notice->PushButton2()->ButtonWidget(); }
+
+    bool Closed() const { return !notice->IsOpen() && !notice->Widget()->isVisible() && !OpenNotice(); }
+
+    std::vector<LinkRecordingDesktop::Opened> opened;
+    Ref<UpdateWin> notice;
+};
+
+TEST_F(UpdateWinTest, LooksAsDesigned) {
+    QWidget* window = notice->Widget();
+    EXPECT_EQ(window->windowTitle(), kNoticeTitle);
+    EXPECT_EQ(notice->Content()->size(), QSize(250, 100));
+    EXPECT_EQ(OpenNotice().Get(), notice.Get());
+    EXPECT_EQ(platform::WindowCount(), 1);
+    EXPECT_FALSE(notice->MenuBar());
+    EXPECT_EQ(window->findChild<QMenuBar*>(), nullptr);
+
+    const QLabel* label = notice->Label1()->LabelWidget();
+    EXPECT_EQ(notice->Label1()->Text(), "新しいバージョンが公開されています。");
+    EXPECT_EQ(label->text(), QStringLiteral("新しいバージョンが公開されています。"));
+    EXPECT_EQ(label->geometry(), QRect(10, 15, 230, 20));
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_FALSE(label->wordWrap());
+
+    EXPECT_EQ(Later()->text(), QStringLiteral("また後で"));
+    EXPECT_EQ(Later()->geometry(), QRect(160, 55, 80, 20));
+    EXPECT_EQ(VisitSite()->text(), QStringLiteral("サイトを見に行く"));
+    EXPECT_EQ(VisitSite()->geometry(), QRect(10, 55, 140, 20));
+    for (QWidget* control : {static_cast<QWidget*>(const_cast<QLabel*>(label)), static_cast<QWidget*>(Later()),
+                             static_cast<QWidget*>(VisitSite())}) {
+        EXPECT_EQ(control->parentWidget(), notice->Content());
+        EXPECT_TRUE(control->isVisible());
+        EXPECT_TRUE(control->isEnabled());
+    }
+
+    // "サイトを見に行く" is the default button; neither is a cancel button.
+    EXPECT_TRUE(notice->PushButton2()->Default());
+    EXPECT_TRUE(VisitSite()->isDefault());
+    EXPECT_FALSE(notice->PushButton1()->Default());
+    EXPECT_FALSE(Later()->isDefault());
+    EXPECT_FALSE(notice->PushButton1()->Cancel());
+    EXPECT_FALSE(notice->PushButton2()->Cancel());
+
+    // Tab order: the label, "また後で", "サイトを見に行く".
+    EXPECT_EQ(label->nextInFocusChain(), Later());
+    EXPECT_EQ(Later()->nextInFocusChain(), VisitSite());
+}
+
+TEST_F(UpdateWinTest, IsResizableWithinItsLimitsAndHasNoMaximiseButton) {
+    QWidget* window = notice->Widget();
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_EQ(window->minimumSize(), QSize(64, 64));
+    EXPECT_EQ(window->maximumSize(), QSize(32000, 32000));
+
+    const QRect label = notice->Label1()->Widget()->geometry();
+    const QRect later = Later()->geometry();
+    const QRect visit = VisitSite()->geometry();
+    window->resize(800, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(window->size(), QSize(800, 500));
+    EXPECT_EQ(notice->Label1()->Widget()->geometry(), label);
+    EXPECT_EQ(Later()->geometry(), later);
+    EXPECT_EQ(VisitSite()->geometry(), visit);
+
+    window->resize(10, 10);
+    EXPECT_EQ(window->size(), QSize(64, 64));
+    window->resize(40000, 40000);
+    EXPECT_EQ(window->size(), QSize(32000, 32000));
+}
+
+TEST_F(UpdateWinTest, VisitSiteOpensTheMakersWebPageThenCloses) {
+    QTest::mouseClick(VisitSite(), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].url, std::string(halvoric::build::kWebPage));
+    EXPECT_TRUE(opened[0].noticeOpen);  // the page first, the close after it
+    EXPECT_TRUE(Closed());
+    EXPECT_EQ(platform::WindowCount(), 0);
+
+    // The next notice is a new window.
+    Ref<UpdateWin> next = UpdateWin::Instance();
+    EXPECT_NE(next.Get(), notice.Get());
+    EXPECT_TRUE(next->IsOpen());
+}
+
+TEST_F(UpdateWinTest, ReturnPressesTheDefaultButton) {
+    notice->Widget()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(notice->Widget()));
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : notice->Widget(), Qt::Key_Escape);  // no cancel button
+    QApplication::processEvents();
+    EXPECT_TRUE(notice->IsOpen());
+
+    focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : notice->Widget(), Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([this] { return !opened.empty(); }, 2000));
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].url, std::string(halvoric::build::kWebPage));
+    EXPECT_TRUE(Closed());
+}
+
+TEST_F(UpdateWinTest, LaterAndTheCloseBoxOnlyClose) {
+    QTest::mouseClick(Later(), Qt::LeftButton);
+    EXPECT_TRUE(Closed());
+    EXPECT_TRUE(opened.empty());
+
+    notice = UpdateWin::Instance();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(notice->Widget()));
+    EXPECT_TRUE(notice->Widget()->close());
+    EXPECT_TRUE(Closed());
+    EXPECT_EQ(platform::WindowCount(), 0);
+    QApplication::processEvents();
+    EXPECT_TRUE(opened.empty());
+}
+
+}  // namespace
