@@ -6,10 +6,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -104,7 +106,7 @@ int VisibleWindowsBesideTheMenuBar() {
 }
 
 Ref<UpdateWin> OpenNotice() {
-    return platform::Cast<UpdateWin>(platform::GetImplicitWindow("UpdateWin.UpdateWin"));
+    return platform::Cast<UpdateWin>(platform::GetImplicitWindow(UpdateWin::kClassName));
 }
 
 // ---- the update check through its menu item ------------------------------------------------
@@ -340,10 +342,10 @@ protected:
     };
 
     // Starts the application in this process as its entry does, with no
-    // document, and runs its event loop. Once the loop runs again after the
-    // launch event, a probe looks for the menu bar's Update Check and Quit
-    // actions; when both can be chosen it waits `lingerMs` more and chooses
-    // Quit. `requests` tells how many requests the service has recorded.
+    // document, and runs its event loop. Once the launch event has been
+    // delivered, a probe looks for the menu bar's Update Check and Quit
+    // actions; from the moment both can be chosen it lets `lingerMs` pass and
+    // chooses Quit. `requests` tells how many requests the service recorded.
     Launch Run(int major, int minor, int bug, const std::function<int()>& requests = {}, int lingerMs = 200) {
         Launch launch;
         QElapsedTimer clock;
@@ -363,6 +365,7 @@ protected:
             QAction* check = ActionIn(host, QStringLiteral("Update Check"));
             QAction* quit = ActionIn(host, QStringLiteral("Quit"));
             if (launch.usableAfterMs < 0) {
+                if (!platform::OpenDeliveredForTesting()) return;
                 if (!check || !quit || !check->isEnabled() || !quit->isEnabled()) return;
                 launch.usableAfterMs = clock.elapsed();
                 launch.windows = platform::WindowCount();
@@ -373,12 +376,7 @@ protected:
             probe.stop();
             quit->trigger();
         });
-        // The loop raises the launch event from a queued call that it posts
-        // when it starts; the probe starts from a call queued behind that one,
-        // so it sees the application only after the launch event has returned.
-        QMetaObject::invokeMethod(
-            &probe, [&probe] { QMetaObject::invokeMethod(&probe, [&probe] { probe.start(); }, Qt::QueuedConnection); },
-            Qt::QueuedConnection);
+        probe.start();
         // Ends a run that never became usable, so that a fault fails the test
         // instead of hanging it.
         QTimer::singleShot(5000, &probe, [] { platform::Quit(99); });
@@ -513,6 +511,10 @@ TEST_F(UpdateWinTest, LooksAsDesigned) {
     QWidget* window = notice->Widget();
     EXPECT_EQ(window->windowTitle(), kNoticeTitle);
     EXPECT_EQ(notice->Content()->size(), QSize(250, 100));
+    // Placed in the middle of the screen (give or take the frame's border).
+    const QPoint offCentre =
+        window->frameGeometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 10);
     EXPECT_EQ(OpenNotice().Get(), notice.Get());
     EXPECT_EQ(platform::WindowCount(), 1);
     EXPECT_FALSE(notice->MenuBar());
@@ -525,6 +527,8 @@ TEST_F(UpdateWinTest, LooksAsDesigned) {
     EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 0, 0));
     EXPECT_EQ(label->textFormat(), Qt::PlainText);
     EXPECT_FALSE(label->wordWrap());
+    EXPECT_EQ(label->textInteractionFlags(), Qt::NoTextInteraction);
+    EXPECT_TRUE(label->alignment().testFlag(Qt::AlignLeft));
 
     EXPECT_EQ(Later()->text(), QStringLiteral("また後で"));
     EXPECT_EQ(Later()->geometry(), QRect(160, 55, 80, 20));
