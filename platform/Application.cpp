@@ -128,17 +128,28 @@ void ReportUnhandled(const std::exception_ptr& escaped) {
 
 // Application --------------------------------------------------------------
 
+// The application's menu bar on screen: the global menu bar where the desktop
+// has one, a small window of its own elsewhere.
+struct Application::ShownMenuBar {
+#ifdef Q_OS_MACOS
+    explicit ShownMenuBar(const Ref<platform::MenuBar>& bar) : view(bar, nullptr) {}
+    MenuBarView view;
+#else
+    explicit ShownMenuBar(const Ref<platform::MenuBar>& bar)
+        : host(bar, QString::fromStdString(State().info.name)) {
+        host.show();
+    }
+    MenuBarHost host;
+#endif
+};
+
+Application::Application() = default;
+Application::~Application() = default;
+
 void Application::SetMenuBar(const Ref<platform::MenuBar>& bar) {
     menuBar_ = bar;
-    menuBarView_.reset();
-    if (!bar || !QApplication::instance()) return;
-#ifdef Q_OS_MACOS
-    menuBarView_ = std::make_shared<MenuBarView>(bar, nullptr);  // the global menu bar
-#else
-    auto host = std::make_shared<MenuBarHost>(bar, QString::fromStdString(State().info.name));
-    host->show();
-    menuBarView_ = host;
-#endif
+    shownMenuBar_.reset();
+    if (bar && QApplication::instance()) shownMenuBar_ = std::make_unique<ShownMenuBar>(bar);
 }
 
 std::int32_t Application::MajorVersion() const { return State().info.majorVersion; }

@@ -33,7 +33,10 @@ using MenuHandler = std::function<bool()>;
 // instance during start-up and registers it with RuntimeRegisterAppObject.
 class Application {
 public:
-    virtual ~Application() = default;
+    Application();
+    virtual ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
 
     // Raised once per launch, after start-up, from inside the event loop.
     virtual void Event_Open() {}
@@ -60,7 +63,8 @@ public:
 private:
     Ref<platform::MenuBar> menuBar_;
     std::map<std::string, MenuHandler, std::less<>> menuHandlers_;
-    std::shared_ptr<void> menuBarView_;  // the bar's on-screen form
+    struct ShownMenuBar;
+    std::unique_ptr<ShownMenuBar> shownMenuBar_;  // the bar on screen
 };
 
 // Start-up and the event loop ----------------------------------------------

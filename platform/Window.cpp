@@ -119,7 +119,6 @@ void Window::Constructor() {
     open_ = true;
     OpenWindows().push_back(shared_from_this());
     Event_Open();
-    constructed_ = true;
     if (design_.visible) Show();
 }
 

@@ -93,7 +93,6 @@ private:
     std::vector<std::shared_ptr<Control>> controls_;
     std::map<std::string, MenuHandler, std::less<>> menuHandlers_;
     bool open_ = false;
-    bool constructed_ = false;
     bool placed_ = false;
 
     // Design values that take effect together once a property list is applied.
