@@ -118,6 +118,14 @@ TEST_F(LaunchTest, WithNoDocumentOnlyTheMenuBarAppearsAndQuitEndsWithStatusZero)
     EXPECT_TRUE(desktop.messages.empty());
 }
 
+TEST_F(LaunchTest, ClosingTheMenuBarWindowQuitsLikeQuit) {
+    const int status = Launch({}, [] { return MenuBarHost() != nullptr; }, [] {
+        EXPECT_EQ(platform::WindowAt(0), nullptr) << "the menu bar's window is not one of the program's";
+        MenuBarHost()->close();
+    });
+    EXPECT_EQ(status, 0);
+}
+
 TEST_F(LaunchTest, EachDocumentOnTheCommandLineOpensOneResultWindow) {
     const fs::path first = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("一.indd"));
     const fs::path second = CraftedDocument(HeaderLayout::BigEndian, 0x04, 100).WriteTo(folder.File("two.indd"));
