@@ -80,11 +80,18 @@ struct ScanResult {
 
 // Scans the stream's body from kBodyStart on. The result is the one that the
 // plain loop gives (position each chunk, read kChunkLength bytes, stop when it
-// passes or when the stream is at its end), but the file is read once, in
-// large blocks through one fixed buffer, and only chunks that hold a marker
-// are examined. Moves the stream's position; does not close it.
+// passes or when the stream is at its end), but the file is gone through once,
+// in large windows searched in place in memory views of the file (or read
+// through one fixed buffer where the file cannot be mapped), and only chunks
+// that hold a marker are examined. Moves the stream's position; does not
+// close it.
 ScanResult VersionRecordScan(platform::BinaryStream& stream, std::uint8_t majorVersionByte,
                              HeaderLayout layout);
+
+// The same scan, reading every window through the buffer: the road that
+// VersionRecordScan takes where the file cannot be mapped, open to tests.
+ScanResult VersionRecordScanByReading(platform::BinaryStream& stream, std::uint8_t majorVersionByte,
+                                      HeaderLayout layout);
 
 // The version-number text: the first 9 bytes of the chunk's last field (the
 // whole field when shorter); empty for an empty chunk or an empty last field.

@@ -14,6 +14,7 @@
 namespace platform {
 
 class BinaryStream;
+class FileView;
 class Picture;
 
 // A reference to an entry on disk, which may or may not exist.
@@ -60,6 +61,12 @@ public:
     // The same into a caller's buffer; returns the number of bytes read.
     std::size_t ReadInto(std::span<char> buffer);
 
+    // A read-only view of up to `length` bytes of the file from `offset`, mapped
+    // into memory instead of copied; never more than the file holds when it is
+    // made (empty at or past the end). nullopt when the file cannot be mapped:
+    // the caller then reads it. Does not move the position.
+    std::optional<FileView> View(std::int64_t offset, std::size_t length) const;
+
     std::int64_t Position() const { return position_; }
     void SetPosition(std::int64_t position);
     std::int64_t Length() const;
@@ -74,6 +81,49 @@ private:
 
     int fd_;
     std::int64_t position_ = 0;
+};
+
+// Bytes of a file mapped read-only into memory, for reading a large file
+// without copying it; unmapped when the view is destroyed. The bytes are the
+// file's own, so they change when the file is written to, and a file that
+// another process shortens while it is viewed would make reading the pages
+// past its new end fault: read the bytes only inside Read(), which turns that
+// fault into a false result.
+class FileView {
+public:
+    FileView() = default;
+    ~FileView();
+    FileView(FileView&& other) noexcept;
+    FileView& operator=(FileView&& other) noexcept;
+
+    // Runs reader(bytes) and returns true; returns false, leaving the reader
+    // where the fault struck it, when the file was shortened under the view.
+    // An abandoned reader unwinds nothing, so it must own nothing that needs
+    // destroying (no strings, containers or locks of its own) and should only
+    // store plain values and copy bytes into memory of its caller's. Reads do
+    // not nest: a reader reads no other view.
+    template <class Reader>
+    bool Read(Reader&& reader) const {
+        auto* target = &reader;
+        return ReadGuarded(
+            [](void* context, std::string_view bytes) {
+                (*static_cast<decltype(target)>(context))(bytes);
+            },
+            target);
+    }
+
+    std::size_t Size() const { return size_; }
+
+private:
+    friend class BinaryStream;
+    FileView(void* mapping, std::size_t mappedLength, std::size_t skip, std::size_t size)
+        : mapping_(mapping), mappedLength_(mappedLength), skip_(skip), size_(size) {}
+    bool ReadGuarded(void (*reader)(void*, std::string_view), void* context) const;
+
+    void* mapping_ = nullptr;  // page-aligned; nullptr for an empty view
+    std::size_t mappedLength_ = 0;
+    std::size_t skip_ = 0;  // the view's first byte in the mapping
+    std::size_t size_ = 0;
 };
 
 // A document type the application registers with the platform; the open-file

@@ -46,8 +46,9 @@ ScanResult Scan(const fs::path& path, std::uint8_t release, HeaderLayout layout)
 
 std::int64_t Start(std::int64_t k) { return CraftedDocument::ChunkStart(k); }
 
-// Offsets at which the scan reads a new block: every 256 chunks.
-std::int64_t WindowStart(std::int64_t w) { return Start(256 * w); }
+// Offsets at which the scan starts a new window: the body's start, then every
+// whole MiB of the file (chunk 246, then every 256 chunks).
+std::int64_t WindowStart(std::int64_t w) { return w == 0 ? 40960 : w << 20; }
 
 class ScanTest : public ::testing::Test {
 protected:
@@ -163,6 +164,47 @@ TEST_F(ScanTest, MarkerAcrossABlockBoundary) {
         EXPECT_TRUE(result.passed) << shift;
         EXPECT_EQ(result.chunkIndex, plain.chunkIndex) << shift;
         EXPECT_EQ(result.chunk, plain.chunk) << shift;
+    }
+}
+
+// Both roads, the memory views and the reads, against the plain loop.
+void ExpectBothRoadsAgree(const fs::path& path, std::uint8_t release, HeaderLayout layout, bool passes) {
+    const ScanResult plain = PlainScan(*Open(path), release, layout);
+    EXPECT_EQ(plain.passed, passes);
+    for (const ScanResult& result : {Scan(path, release, layout), VersionRecordScanByReading(*Open(path), release, layout)}) {
+        EXPECT_EQ(result.passed, plain.passed);
+        EXPECT_EQ(result.chunkIndex, plain.chunkIndex);
+        EXPECT_EQ(result.chunk, plain.chunk);
+    }
+}
+
+// A window's last chunk ends one overlap into the next window: a record whose
+// marker lies in that overlap and whose delimiter lies after it is found only
+// in the next window's first chunk; one that straddles the windows' edge
+// is found in the earlier window.
+TEST_F(ScanTest, RecordInTheOverlapAfterAWindow) {
+    for (std::int64_t w : {1, 2}) {
+        for (const auto& [marker, delimiter] : {std::pair{10, 3000}, std::pair{2040, 2100}, std::pair{2041, 5000}, std::pair{-3, 1000}}) {
+            SCOPED_TRACE(::testing::Message() << "window " << w << ", marker " << marker);
+            CraftedDocument document(HeaderLayout::BigEndian, 0x07, WindowStart(3));
+            document.Noise(WindowStart(w) - 8192, WindowStart(w) + 8192, static_cast<std::uint32_t>(w));
+            document.BodyMarker(WindowStart(w) + marker).FieldDelimiter(WindowStart(w) + delimiter);
+            ExpectBothRoadsAgree(document.WriteTo(folder.File("document.indd")), 0x07, HeaderLayout::BigEndian, true);
+        }
+    }
+}
+
+// Files that end with a window's last chunk, one byte before and one byte after.
+TEST_F(ScanTest, FileEndingWithAWindow) {
+    for (std::int64_t w : {1, 2}) {
+        for (std::int64_t end : {-1, 0, 1}) {
+            SCOPED_TRACE(::testing::Message() << "window " << w << ", end " << end);
+            const std::int64_t length = WindowStart(w) + 2048 + end;
+            CraftedDocument document(HeaderLayout::LittleEndian, 0x05, length);
+            document.Noise(WindowStart(w) - 8192, length, static_cast<std::uint32_t>(end + 7));
+            document.SetLength(length);
+            ExpectBothRoadsAgree(document.WriteTo(folder.File("document.indd")), 0x05, HeaderLayout::LittleEndian, false);
+        }
     }
 }
 
@@ -306,9 +348,14 @@ TEST(VersionRecordScanDifferential, AgreesWithThePlainLoop) {
             ASSERT_EQ(actual.chunkIndex, expected.chunkIndex);
             ASSERT_EQ(actual.passed, expected.passed);
             ASSERT_EQ(actual.chunk, expected.chunk);
+            // The road taken where the file cannot be mapped.
+            const ScanResult read = VersionRecordScanByReading(*Open(path), release, runLayout);
+            ASSERT_EQ(read.chunkIndex, expected.chunkIndex);
+            ASSERT_EQ(read.passed, expected.passed);
+            ASSERT_EQ(read.chunk, expected.chunk);
             (expected.passed ? passed : notPassed)++;
             if (expected.chunk.empty()) ++emptyChunks;
-            if (expected.chunkIndex >= 256) ++beyondFirstBlock;
+            if (expected.chunkIndex >= 246) ++beyondFirstBlock;
         }
     }
     // The files must have exercised every road.
