@@ -37,47 +37,41 @@ void Window1::CreateControls() {
 void Window1::CreateControls0() {
     const TextStyle osaka{.font = "Osaka"};
 
-    auto closeButton = AddControl<PushButton>("PushButton2");
-    closeButton->SetTextSize(12);
-    closeButton->SetTextUnit(0);
-    closeButton->SetProperties(DesignList(PushButtonDesign{
-        .control = {.name = "PushButton2", .left = 183, .top = 111, .width = 69, .height = 20, .tabIndex = 0},
-        .caption = "閉じる",
-        .style = osaka,
-    }));
-    closeButton->Action = std::bind_front(&Window1::PushButton2_Action, this);
+    AddControl(PushButtonDesign{.control = {.name = "PushButton2", .left = 183, .top = 111, .width = 69, .height = 20,
+                                            .tabIndex = 0},
+                                .caption = "閉じる",
+                                .style = osaka},
+               12)
+        ->Action = std::bind_front(&Window1::PushButton2_Action, this);
 
-    const auto addLabel = [this](double textSize, LabelDesign design) {
-        auto label = AddControl<Label>(design.control.name);
-        if (textSize > 0) label->SetTextSize(textSize);
-        label->SetTextUnit(0);
-        label->SetProperties(DesignList(design));
-        return label;
-    };
-    addLabel(12, {.control = {.name = "StaticText1", .left = 20, .top = 10, .width = 240, .height = 20, .tabIndex = 1},
-                  .text = "Halvoric", .style = osaka});
-    addLabel(12, {.control = {.name = "StaticText2", .left = 104, .top = 42, .width = 161, .height = 20, .tabIndex = 2},
-                  .text = "Adobe InDesign CS3", .style = osaka});
-    addLabel(10, {.control = {.name = "StaticText3", .left = 105, .top = 61, .width = 137, .height = 18, .tabIndex = 4},
-                  .text = "Macintosh Edition", .style = osaka});
-    auto link = addLabel(12, {.control = {.name = "StaticText4", .left = 20, .top = 114, .width = 151, .height = 20,
-                                          .tabIndex = 5},
-                              .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = osaka});
+    AddControl({.control = {.name = "StaticText1", .left = 20, .top = 10, .width = 240, .height = 20, .tabIndex = 1},
+                .text = "Halvoric", .style = osaka},
+               12);
+    AddControl({.control = {.name = "StaticText2", .left = 104, .top = 42, .width = 161, .height = 20, .tabIndex = 2},
+                .text = "Adobe InDesign CS3", .style = osaka},
+               12);
+    AddControl({.control = {.name = "StaticText3", .left = 105, .top = 61, .width = 137, .height = 18, .tabIndex = 4},
+                .text = "Macintosh Edition", .style = osaka},
+               10);
+    auto link = AddControl({.control = {.name = "StaticText4", .left = 20, .top = 114, .width = 151, .height = 20,
+                                        .tabIndex = 5},
+                            .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = osaka},
+                           12);
     link->MouseDown = std::bind_front(&Window1::StaticText4_MouseDown, this);
     link->MouseExit = std::bind_front(&Window1::StaticText4_MouseExit, this);
     link->MouseEnter = std::bind_front(&Window1::StaticText4_MouseEnter, this);
     link->MouseUp = std::bind_front(&Window1::StaticText4_MouseUp, this);
-    addLabel(14, {.control = {.name = "StaticText5", .left = 105, .top = 82, .width = 160, .height = 25, .tabIndex = 6},
-                  .text = "サブバージョン不明", .textAlign = 1, .style = osaka});
+    AddControl({.control = {.name = "StaticText5", .left = 105, .top = 82, .width = 160, .height = 25, .tabIndex = 6},
+                .text = "サブバージョン不明", .textAlign = 1, .style = osaka},
+               14);
     // The hidden holder of the file name keeps the default text size.
-    addLabel(0, {.control = {.name = "Label1", .left = 183, .top = 12, .width = 91, .height = 20, .lockLeft = true,
-                             .lockTop = true, .tabIndex = 7, .enabled = false, .visible = false},
-                 .text = "ファイル名"});
+    AddControl(LabelDesign{.control = {.name = "Label1", .left = 183, .top = 12, .width = 91, .height = 20,
+                                       .lockLeft = true, .lockTop = true, .tabIndex = 7, .enabled = false,
+                                       .visible = false},
+                           .text = "ファイル名"});
 
-    auto canvas = AddControl<Canvas>("Canvas1");
-    canvas->SetProperties(DesignList(CanvasDesign{
-        .control = {.name = "Canvas1", .left = 34, .top = 42, .width = 64, .height = 64, .tabIndex = 3},
-    }));
+    AddControl(CanvasDesign{.control = {.name = "Canvas1", .left = 34, .top = 42, .width = 64, .height = 64,
+                                        .tabIndex = 3}});
 }
 
 Ref<PushButton> Window1::PushButton2() const { return Cast<PushButton>(ControlByName("PushButton2")); }

@@ -271,6 +271,34 @@ void Window::AdoptControl(std::shared_ptr<Control> control) {
     controls_.push_back(std::move(control));
 }
 
+namespace {
+
+template <class C, class Design>
+Ref<C> AddTextControl(Window& window, const Design& design, double textSize) {
+    auto control = window.AddControl<C>(design.control.name);
+    if (textSize > 0) control->SetTextSize(textSize);
+    control->SetTextUnit(0);
+    control->SetProperties(DesignList(design));
+    return control;
+}
+
+}  // namespace
+
+Ref<Label> Window::AddControl(const LabelDesign& design, double textSize) {
+    return AddTextControl<Label>(*this, design, textSize);
+}
+
+Ref<PushButton> Window::AddControl(const PushButtonDesign& design, double textSize) {
+    return AddTextControl<PushButton>(*this, design, textSize);
+}
+
+Ref<Canvas> Window::AddControl(const CanvasDesign& design, const Ref<Picture>& backdrop) {
+    auto canvas = AddControl<Canvas>(design.control.name);
+    if (backdrop) canvas->SetBackdrop(backdrop);
+    canvas->SetProperties(DesignList(design));
+    return canvas;
+}
+
 Ref<Control> Window::ControlByName(std::string_view name) const {
     for (const auto& control : controls_) {
         if (control->Name() == name) return Ref<Control>(control);

@@ -9,13 +9,18 @@
 #include <vector>
 
 #include "platform/Application.h"
+#include "platform/Design.h"
 #include "platform/Properties.h"
 #include "platform/Ref.h"
 
 namespace platform {
 
+class Canvas;
 class Control;
+class Label;
 class MenuBar;
+class Picture;
+class PushButton;
 class MenuBarView;
 class WindowWidget;
 
@@ -68,6 +73,12 @@ public:
         AdoptControl(control);
         return Ref<C>(std::move(control));
     }
+    // Creates a control from its design, under the design's name, the way a
+    // window's design builds it: the text size (0 keeps the default size) and
+    // the text unit, or a canvas's backdrop, first, then the design list.
+    Ref<Label> AddControl(const LabelDesign& design, double textSize = 0);
+    Ref<PushButton> AddControl(const PushButtonDesign& design, double textSize = 0);
+    Ref<Canvas> AddControl(const CanvasDesign& design, const Ref<Picture>& backdrop = nullptr);
     // The control of that name, or nil.
     Ref<Control> ControlByName(std::string_view name) const;
 

@@ -58,51 +58,42 @@ void Window2::CreateControls() {
 }
 
 void Window2::CreateControls0() {
-    auto close = AddControl<PushButton>("PushButton1");
-    close->SetTextSize(12);
-    close->SetTextUnit(0);
-    close->SetProperties(DesignList(PushButtonDesign{
-        .control = {.name = "PushButton1", .left = 216, .top = 150, .width = 69, .height = 20, .tabIndex = 0},
-        .caption = "Close",
-        .style = {.font = "Osaka"},
-    }));
-    close->Action = std::bind_front(&Window2::PushButton1_Action, this);
+    AddControl(PushButtonDesign{.control = {.name = "PushButton1", .left = 216, .top = 150, .width = 69, .height = 20,
+                                            .tabIndex = 0},
+                                .caption = "Close",
+                                .style = {.font = "Osaka"}},
+               12)
+        ->Action = std::bind_front(&Window2::PushButton1_Action, this);
 
-    const auto addLabel = [this](double textSize, LabelDesign design) {
-        auto label = AddControl<Label>(design.control.name);
-        label->SetTextSize(textSize);
-        label->SetTextUnit(0);
-        label->SetProperties(DesignList(design));
-        return label;
-    };
     const TextStyle link{.font = "Osaka", .underline = true};
-
-    auto web = addLabel(11, {.control = {.name = "StaticText1", .left = 20, .top = 117, .width = 210, .height = 20,
-                                         .tabIndex = 1},
-                             .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = link});
+    auto web = AddControl({.control = {.name = "StaticText1", .left = 20, .top = 117, .width = 210, .height = 20,
+                                       .tabIndex = 1},
+                           .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = link},
+                          11);
     web->MouseExit = std::bind_front(&Window2::StaticText1_MouseExit, this);
     web->MouseEnter = std::bind_front(&Window2::StaticText1_MouseEnter, this);
     web->MouseDown = std::bind_front(&Window2::StaticText1_MouseDown, this);
     web->MouseUp = std::bind_front(&Window2::StaticText1_MouseUp, this);
 
-    auto logo = AddControl<Canvas>("Canvas1");
-    logo->SetBackdrop(morvel());
-    logo->SetProperties(DesignList(CanvasDesign{
-        .control = {.name = "Canvas1", .left = 65, .top = 9, .width = 170, .height = 65, .tabIndex = 2},
-    }));
+    AddControl(CanvasDesign{.control = {.name = "Canvas1", .left = 65, .top = 9, .width = 170, .height = 65,
+                                        .tabIndex = 2}},
+               morvel());
 
-    auto mail = addLabel(11, {.control = {.name = "StaticText2", .left = 20, .top = 147, .width = 150, .height = 20,
-                                          .tabIndex = 3},
-                              .text = MailLink(), .textColor = RGB(0, 0, 255), .style = link});
+    auto mail = AddControl({.control = {.name = "StaticText2", .left = 20, .top = 147, .width = 150, .height = 20,
+                                        .tabIndex = 3},
+                            .text = MailLink(), .textColor = RGB(0, 0, 255), .style = link},
+                           11);
     mail->MouseUp = std::bind_front(&Window2::StaticText2_MouseUp, this);
     mail->MouseExit = std::bind_front(&Window2::StaticText2_MouseExit, this);
     mail->MouseEnter = std::bind_front(&Window2::StaticText2_MouseEnter, this);
     mail->MouseDown = std::bind_front(&Window2::StaticText2_MouseDown, this);
 
-    addLabel(12, {.control = {.name = "StaticText3", .left = 20, .top = 80, .width = 157, .height = 25, .tabIndex = 4},
-                  .text = "Halvoric", .textColor = RGB(0, 0, 0), .style = {.font = "Osaka", .bold = true}});
-    addLabel(12, {.control = {.name = "StaticText5", .left = 195, .top = 83, .width = 90, .height = 22, .tabIndex = 5},
-                  .text = "Ver.1.20", .textColor = RGB(0, 0, 0), .style = {.font = "Osaka"}});
+    AddControl({.control = {.name = "StaticText3", .left = 20, .top = 80, .width = 157, .height = 25, .tabIndex = 4},
+                .text = "Halvoric", .textColor = RGB(0, 0, 0), .style = {.font = "Osaka", .bold = true}},
+               12);
+    AddControl({.control = {.name = "StaticText5", .left = 195, .top = 83, .width = 90, .height = 22, .tabIndex = 5},
+                .text = "Ver.1.20", .textColor = RGB(0, 0, 0), .style = {.font = "Osaka"}},
+               12);
 }
 
 void Window2::Event_Open() {

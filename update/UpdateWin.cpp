@@ -33,29 +33,19 @@ void UpdateWin::CreateControls() {
 }
 
 void UpdateWin::CreateControls0() {
-    auto label = AddControl<Label>("Label1");
-    label->SetTextUnit(0);
-    label->SetProperties(DesignList(LabelDesign{
-        .control = {.name = "Label1", .left = 10, .top = 15, .width = 230, .height = 20, .lockLeft = true,
-                    .lockTop = true, .tabIndex = 0},
-        .text = "新しいバージョンが公開されています。",
-        .textColor = RGB(0, 0, 0),
-    }));
-
-    const auto addButton = [this](PushButtonDesign design) {
-        auto button = AddControl<PushButton>(design.control.name);
-        button->SetTextUnit(0);
-        button->SetProperties(DesignList(design));
-        return button;
-    };
-    addButton({.control = {.name = "PushButton1", .left = 160, .top = 55, .width = 80, .height = 20,
-                           .lockLeft = true, .lockTop = true, .tabIndex = 1},
-               .caption = "また後で"})
+    // Every control keeps the default text size.
+    AddControl(LabelDesign{.control = {.name = "Label1", .left = 10, .top = 15, .width = 230, .height = 20,
+                                       .lockLeft = true, .lockTop = true, .tabIndex = 0},
+                           .text = "新しいバージョンが公開されています。",
+                           .textColor = RGB(0, 0, 0)});
+    AddControl(PushButtonDesign{.control = {.name = "PushButton1", .left = 160, .top = 55, .width = 80, .height = 20,
+                                            .lockLeft = true, .lockTop = true, .tabIndex = 1},
+                                .caption = "また後で"})
         ->Action = std::bind_front(&UpdateWin::PushButton1_Action, this);
-    addButton({.control = {.name = "PushButton2", .left = 10, .top = 55, .width = 140, .height = 20,
-                           .lockLeft = true, .lockTop = true, .tabIndex = 2},
-               .caption = "サイトを見に行く",
-               .isDefault = true})
+    AddControl(PushButtonDesign{.control = {.name = "PushButton2", .left = 10, .top = 55, .width = 140, .height = 20,
+                                            .lockLeft = true, .lockTop = true, .tabIndex = 2},
+                                .caption = "サイトを見に行く",
+                                .isDefault = true})
         ->Action = std::bind_front(&UpdateWin::PushButton2_Action, this);
 }
 
