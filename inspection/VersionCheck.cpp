@@ -40,7 +40,7 @@ void Class1::VersionCheck(const Ref<FolderItem>& file) {
         window->Label1()->SetText(file->Name());
 
         auto stream = file->OpenAsBinaryFile(false);
-        const std::string header = stream->Read(48);
+        const std::string header = stream->Read(kHeaderLength);
         stream->Close();
 
         const HeaderLayout layout = LayoutOf(header);
@@ -60,15 +60,17 @@ void Class1::VersionCheck(const Ref<FolderItem>& file) {
         stream->Close();
 
         // Only a chunk that passed the release's test holds the version record;
-        // without one the version and the edition are unknown.
-        if (!scan.passed || CountFields(scan.chunk, BytesOf(layout).FieldDelimiter) == 0) {
+        // without one the version and the edition are unknown. (A chunk that
+        // passed holds its marker, so it is never empty.)
+        if (!scan.passed) {
             window->StaticText5()->SetText("不明");
             window->StaticText3()->SetText("不明");
             return;
         }
 
-        window->StaticText5()->SetText(BuildString(scan.chunk, layout));
-        if (MidB(window->StaticText5()->Text(), 3, 1) == "5") {
+        const std::string buildString = BuildString(scan.chunk, layout);
+        window->StaticText5()->SetText(buildString);
+        if (MarksCs55(buildString)) {
             window->Canvas1()->SetBackdrop(cs55());
             window->StaticText2()->SetText("Adobe InDesign CS5.5");
         }
