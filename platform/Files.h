@@ -154,7 +154,9 @@ const FileType* RegisteredFileType(std::string_view name);
 // The running executable, its symbolic links resolved.
 Ref<FolderItem> ExecutableFile();
 // The application's resources folder: "Resources" in the parent of the folder
-// that holds the executable; nil when there is no such folder.
+// that holds the executable; nil when there is no such folder. Raises
+// NilObjectException when the executable or either of those two folders is
+// unknown (an executable at "/", say).
 Ref<FolderItem> GetApplicationBundleResources();
 
 // Makes ExecutableFile() report `path` instead of the running executable, so
