@@ -10,15 +10,12 @@
 
 #include "platform/Application.h"
 #include "platform/Picture.h"
+#include "platform/QtText.h"
 #include "platform/Window.h"
 
 namespace platform {
 
 namespace {
-
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QColor ToQColor(Color color) {
     return QColor(color.red, color.green, color.blue);
@@ -281,7 +278,7 @@ QPushButton* PushButton::ButtonWidget() const {
 
 void PushButton::SetCaption(std::string caption) {
     caption_ = std::move(caption);
-    ButtonWidget()->setText(FromUtf8(caption_).replace('&', QStringLiteral("&&")));
+    ButtonWidget()->setText(PlainCaption(caption_));
 }
 
 void PushButton::FontChanged(const QFont& font) {

@@ -9,15 +9,12 @@
 #include <QUrl>
 
 #include "platform/Files.h"
+#include "platform/QtText.h"
 #include "platform/Text.h"
 
 namespace platform {
 
 namespace {
-
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The dialogs and services of the Qt desktop.
 class QtDesktopServices final : public DesktopServices {

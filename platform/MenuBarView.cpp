@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/Application.h"
+#include "platform/QtText.h"
 
 namespace platform {
 
@@ -14,11 +15,6 @@ namespace {
 std::vector<MenuBarView*>& Views() {
     static std::vector<MenuBarView*> views;
     return views;
-}
-
-QString Caption(const std::string& text) {
-    // A caption is plain text: "&" is not a mnemonic marker.
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).replace('&', QStringLiteral("&&"));
 }
 
 // "Cmd+O" -> Ctrl+O, which Qt shows and handles as Command+O on macOS.
@@ -41,7 +37,7 @@ QAction::MenuRole Role(const Ref<MenuItem>& item) {
 MenuBarView::MenuBarView(const Ref<MenuBar>& bar, QWidget* parent) : bar_(new QMenuBar(parent)) {
     for (std::int32_t index = 0; index < bar->Count(); ++index) {
         const Ref<MenuItem> menuItem = bar->Item(index);
-        QMenu* menu = bar_->addMenu(Caption(menuItem->Text()));
+        QMenu* menu = bar_->addMenu(PlainCaption(menuItem->Text()));
         QObject::connect(menu, &QMenu::aboutToShow, [] { UpdateMenus(); });
         entries_.push_back({menuItem, menu->menuAction(), menu});
         AddItems(menu, menuItem);
@@ -63,12 +59,12 @@ void MenuBarView::AddItems(QMenu* menu, const Ref<MenuItem>& parent) {
             continue;
         }
         if (item->Count() > 0) {
-            QMenu* submenu = menu->addMenu(Caption(item->Text()));
+            QMenu* submenu = menu->addMenu(PlainCaption(item->Text()));
             entries_.push_back({item, submenu->menuAction(), submenu});
             AddItems(submenu, item);
             continue;
         }
-        QAction* action = menu->addAction(Caption(item->Text()));
+        QAction* action = menu->addAction(PlainCaption(item->Text()));
         action->setShortcut(Shortcut(item->KeyboardShortcut()));
         action->setMenuRole(Role(item));
         QObject::connect(action, &QAction::triggered, [item] { HandleMenuCommand(item); });

@@ -12,6 +12,7 @@
 #include "platform/Controls.h"
 #include "platform/Menu.h"
 #include "platform/MenuBarView.h"
+#include "platform/QtText.h"
 
 namespace platform {
 
@@ -214,7 +215,7 @@ void Window::ApplyTabOrder() {
 
 void Window::SetTitle(std::string title) {
     title_ = std::move(title);
-    widget_->setWindowTitle(QString::fromUtf8(title_.data(), static_cast<qsizetype>(title_.size())));
+    widget_->setWindowTitle(FromUtf8(title_));
 }
 
 void Window::SetMenuBar(const Ref<platform::MenuBar>& bar) {
