@@ -119,7 +119,13 @@ void Window::Constructor() {
     AddMenuHandlers(Ref<Window>(shared_from_this()));
     open_ = true;
     OpenWindows().push_back(shared_from_this());
-    Event_Open();
+    try {
+        Event_Open();
+    } catch (...) {
+        // Not left behind in the window list, open but never shown.
+        Close();
+        throw;
+    }
     if (design_.visible) Show();
 }
 

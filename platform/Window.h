@@ -39,7 +39,8 @@ public:
     virtual std::string_view ClassName() const = 0;
 
     // Builds the window: Layout, CreateControls, AddMenuHandlers, then the
-    // Open event; a window whose Visible property is true is then shown.
+    // Open event; a window whose Visible property is true is then shown. An
+    // error that escapes the Open event closes the window and passes on.
     void Constructor();
 
     // Construction hooks and events.

@@ -96,6 +96,23 @@ TEST_F(WindowTest, AWindowClosedFromItsOwnHandlerOutlivesTheHandler) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return watch.expired(); }, 1000)) << "released once the event is over";
 }
 
+// A window whose Open event fails.
+class FailingWindow : public SampleWindow {
+public:
+    void Event_Open() override { throw IOException("open failed"); }
+};
+
+TEST_F(WindowTest, AWindowWhoseOpenEventFailsIsNotLeftListed) {
+    auto shown = New<SampleWindow>();
+    try {
+        New<FailingWindow>();
+        ADD_FAILURE() << "the Open event's error passes on";
+    } catch (const IOException&) {
+    }
+    EXPECT_EQ(WindowCount(), 1);
+    EXPECT_EQ(WindowAt(0), shown);
+}
+
 TEST_F(WindowTest, ALabelFitsALongLineIntoItsWidthAndKeepsItsBytes) {
     auto window = New<SampleWindow>();
     auto label = Cast<Label>(window->ControlByName("Text"));
