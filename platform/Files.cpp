@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <system_error>
