@@ -84,8 +84,9 @@ Ref<Label> Window1::Label1() const { return Cast<Label>(ControlByName("Label1"))
 Ref<Canvas> Window1::Canvas1() const { return Cast<Canvas>(ControlByName("Canvas1")); }
 
 void Window1::PushButton2_Action(PushButton&) {
-    // Closes the frontmost window, which is the one whose button was pressed.
-    WindowAt(0)->Close();
+    // The window whose button was pressed, which is not always the frontmost
+    // one: a click can reach a window behind before it comes to the front.
+    Close();
 }
 
 bool Window1::StaticText4_MouseDown(Label&, std::int32_t, std::int32_t) {
@@ -104,13 +105,7 @@ void Window1::StaticText4_MouseUp(Label&, std::int32_t, std::int32_t) {
     ShowURL(build::kWebPage);
 }
 
-}  // namespace halvoric
-
 // Copy ---------------------------------------------------------------------
-
-namespace halvoric {
-
-using namespace platform;
 
 Ref<MenuItem> Window1::UntitledMenu0() const { return Cast<MenuItem>(MenuBar()->Lookup("UntitledMenu0")); }
 Ref<AppleMenuItem> Window1::kono() const { return Cast<AppleMenuItem>(MenuBar()->Lookup("kono")); }

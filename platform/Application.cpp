@@ -157,15 +157,6 @@ std::int32_t Application::MinorVersion() const { return State().info.minorVersio
 std::int32_t Application::BugVersion() const { return State().info.bugVersion; }
 std::string Application::LongVersion() const { return State().info.longVersion; }
 
-void Application::AddMenuHandler(std::string name, MenuHandler handler) {
-    menuHandlers_[std::move(name)] = std::move(handler);
-}
-
-bool Application::HandleMenuCommand(std::string_view name) {
-    const auto found = menuHandlers_.find(name);
-    return found != menuHandlers_.end() && found->second && found->second();
-}
-
 // Runtime ------------------------------------------------------------------
 
 std::exception_ptr CallFunctionWithExceptionHandling(const std::function<void()>& routine) {

@@ -29,6 +29,21 @@ struct ApplicationInfo {
 // the choice.
 using MenuHandler = std::function<bool()>;
 
+// The handlers that an application or a window binds to menu item names.
+class MenuHandlers {
+public:
+    void Add(std::string name, MenuHandler handler) { handlers_[std::move(name)] = std::move(handler); }
+    // Runs the handler bound to `name`; false when none is bound or it did not
+    // handle the choice.
+    bool Run(std::string_view name) const {
+        const auto found = handlers_.find(name);
+        return found != handlers_.end() && found->second && found->second();
+    }
+
+private:
+    std::map<std::string, MenuHandler, std::less<>> handlers_;
+};
+
 // The application object. A program derives its own class, creates the one
 // instance during start-up and registers it with RuntimeRegisterAppObject.
 class Application {
@@ -55,14 +70,14 @@ public:
     std::string LongVersion() const;
 
     // Binds a handler to the menu item of that Name.
-    void AddMenuHandler(std::string name, MenuHandler handler);
+    void AddMenuHandler(std::string name, MenuHandler handler) { menuHandlers_.Add(std::move(name), std::move(handler)); }
     // Runs the handler bound to `name`; false when none is bound or it did not
     // handle the choice.
-    bool HandleMenuCommand(std::string_view name);
+    bool HandleMenuCommand(std::string_view name) const { return menuHandlers_.Run(name); }
 
 private:
     Ref<platform::MenuBar> menuBar_;
-    std::map<std::string, MenuHandler, std::less<>> menuHandlers_;
+    MenuHandlers menuHandlers_;
     struct ShownMenuBar;
     std::unique_ptr<ShownMenuBar> shownMenuBar_;  // the bar on screen
 };

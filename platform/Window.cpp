@@ -34,7 +34,7 @@ void BringToFront(const std::shared_ptr<Window>& window) {
 class ContentWidget final : public QWidget {
 public:
     using QWidget::QWidget;
-    QSize designSize{300, 200};
+    QSize designSize{300, 300};
     QSize sizeHint() const override { return designSize; }
 };
 
@@ -311,15 +311,6 @@ Ref<Control> Window::ControlByName(std::string_view name) const {
         if (control->Name() == name) return Ref<Control>(control);
     }
     return nullptr;
-}
-
-void Window::AddMenuHandler(std::string name, MenuHandler handler) {
-    menuHandlers_[std::move(name)] = std::move(handler);
-}
-
-bool Window::HandleMenuCommand(std::string_view name) {
-    const auto found = menuHandlers_.find(name);
-    return found != menuHandlers_.end() && found->second && found->second();
 }
 
 Ref<Window> WindowAt(std::int32_t index) {

@@ -83,8 +83,9 @@ public:
     // The control of that name, or nil.
     Ref<Control> ControlByName(std::string_view name) const;
 
-    void AddMenuHandler(std::string name, MenuHandler handler);
-    bool HandleMenuCommand(std::string_view name);
+    // Binds a handler to the menu item of that Name while this window is in front.
+    void AddMenuHandler(std::string name, MenuHandler handler) { menuHandlers_.Add(std::move(name), std::move(handler)); }
+    bool HandleMenuCommand(std::string_view name) const { return menuHandlers_.Run(name); }
 
     // The window's Qt widget, and the content area that holds the controls.
     QWidget* Widget() const;
@@ -103,13 +104,13 @@ private:
     Ref<platform::MenuBar> menuBar_;
     std::unique_ptr<MenuBarView> menuBarView_;
     std::vector<std::shared_ptr<Control>> controls_;
-    std::map<std::string, MenuHandler, std::less<>> menuHandlers_;
+    MenuHandlers menuHandlers_;
     bool open_ = false;
     bool placed_ = false;
 
     // Design values that take effect together once a property list is applied.
     struct Design {
-        std::int32_t width = 300, height = 200;
+        std::int32_t width = 300, height = 300;
         std::int32_t minWidth = 64, minHeight = 64;
         std::int32_t maxWidth = 32000, maxHeight = 32000;
         std::int32_t placement = 0;

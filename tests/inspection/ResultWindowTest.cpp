@@ -123,8 +123,15 @@ TEST_F(ResultWindowTest, CloseShutsTheFrontWindowAndLeavesTheOthers) {
     EXPECT_FALSE(second->Widget()->isVisible());
     EXPECT_TRUE(first->Widget()->isVisible());
 
+    // A click that reaches a window behind closes that window, not the front one.
+    const auto third = Open("third.indd");
+    ASSERT_EQ(platform::WindowAt(0), third);
+    QTest::mouseClick(first->PushButton2()->Widget(), Qt::LeftButton);
+    ASSERT_EQ(platform::WindowCount(), 1);
+    EXPECT_EQ(platform::WindowAt(0), third);
+
     // The close box closes it too.
-    first->Widget()->close();
+    third->Widget()->close();
     EXPECT_EQ(platform::WindowCount(), 0);
 }
 
