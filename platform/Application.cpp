@@ -203,14 +203,24 @@ int RuntimeRun() {
     return rt.exitStatus;
 }
 
-int RuntimeShutdown(int status) {
+namespace {
+
+// Closes every window, lets the released ones go, and releases the
+// application object with its menu bar on screen.
+void ReleaseWindowsAndApplication() {
     Runtime& rt = State();
     CloseAllWindows();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
     if (rt.app) rt.app->SetMenuBar(nullptr);
     rt.app = nullptr;
-    rt.ownApplication.reset();
+}
+
+}  // namespace
+
+int RuntimeShutdown(int status) {
+    ReleaseWindowsAndApplication();
+    State().ownApplication.reset();
     return status;
 }
 
@@ -294,11 +304,7 @@ void SetApplicationInfoForTesting(const ApplicationInfo& info) {
 void ResetRuntimeForTesting() {
     Runtime& rt = State();
     rt.quitting = false;
-    CloseAllWindows();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QApplication::processEvents();
-    if (rt.app) rt.app->SetMenuBar(nullptr);
-    rt.app = nullptr;
+    ReleaseWindowsAndApplication();
     rt.exitStatus = 0;
     rt.opened = false;
     rt.deliveringDocument = false;

@@ -29,7 +29,7 @@ void Class1::Event_OpenDocument(const platform::Ref<platform::FolderItem>& item)
         VersionCheck(item);
         return;
     }
-    if (auto chosen = platform::GetOpenFolderItem(FileTypes::Indd())) VersionCheck(chosen);
+    ChooseAndInspect();
 }
 
 void Class1::Event_Open() {
@@ -37,8 +37,13 @@ void Class1::Event_Open() {
 }
 
 bool Class1::_hiraku_Action() {
-    if (auto chosen = platform::GetOpenFolderItem(FileTypes::Indd())) VersionCheck(chosen);
+    ChooseAndInspect();
     return false;
+}
+
+void Class1::ChooseAndInspect() {
+    // A cancelled dialog inspects nothing.
+    if (auto chosen = platform::GetOpenFolderItem(FileTypes::Indd())) VersionCheck(chosen);
 }
 
 bool Class1::_kono_Action() {

@@ -27,6 +27,10 @@ public:
     std::string UpdateCheck(const std::string& appId, const std::string& version, const std::string& productName);
     // Posts the launch report; the reply is not looked at.
     void kcheck(const std::string& appId, const std::string& version, const std::string& productName);
+
+private:
+    // The open-file dialog for InDesign documents, then the inspection of the chosen one.
+    void ChooseAndInspect();
 };
 
 // The running application object.
