@@ -4,6 +4,7 @@ halvoric_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins fonts-noto-cjk
   libssl-dev libgtest-dev libbenchmark-dev
+  dbus-daemon
 )
 
 halvoric_install_packages() {

@@ -1,0 +1,327 @@
+// One running application per session: file URIs that carry every byte of
+// a name, and the claim of the application's name on a session bus that the
+// test starts, with the owner in this thread and later launches in threads
+// of their own.
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QEventLoop>
+#include <QStringList>
+#include <QVariantMap>
+#include <QThread>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ApplicationBus.h"
+#include "tests/support/CraftedDocument.h"
+#include "tests/support/DesktopSession.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+using halvoric::testing::PollUntil;
+using halvoric::testing::PrivateBus;
+using halvoric::testing::TemporaryFolder;
+using Role = ApplicationBus::Role;
+
+// ---- file URIs -----------------------------------------------------------------
+
+TEST(FileUriTest, EveryByteOfANameTravelsAndComesBackUnchanged) {
+    EXPECT_EQ(FileUri("/tmp/two words.indd"), "file:///tmp/two%20words.indd");
+    EXPECT_EQ(FileUri("/t/日本語.indd"), "file:///t/%E6%97%A5%E6%9C%AC%E8%AA%9E.indd");
+    EXPECT_EQ(FileUri("/a-b_c.d~e/F9"), "file:///a-b_c.d~e/F9");
+
+    // Every byte a file name can hold, the ones that are not UTF-8 included.
+    std::string name;
+    for (int byte = 1; byte < 256; ++byte) {
+        if (byte != '/') name += static_cast<char>(byte);
+    }
+    for (const fs::path& path : {fs::path("/t/" + name), fs::path("/t/caf\xE9 #1?%25.indd"), fs::path("/")}) {
+        const std::string uri = FileUri(path);
+        EXPECT_EQ(uri.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/:%"),
+                  std::string::npos)
+            << uri;
+        const std::optional<fs::path> back = PathFromFileUri(uri);
+        ASSERT_TRUE(back) << uri;
+        EXPECT_EQ(back->native(), path.native());
+    }
+}
+
+TEST(FileUriTest, OtherSendersFormsAreReadAndAnythingElseIsRefused) {
+    const auto read = [](std::string_view uri) { return PathFromFileUri(uri).value_or("(refused)").native(); };
+    EXPECT_EQ(read("file://localhost/a%20b"), "/a b");
+    EXPECT_EQ(read("FILE://LocalHost/x"), "/x");
+    EXPECT_EQ(read("file:///t/%e6%97%a5.indd"), "/t/日.indd");
+    EXPECT_EQ(read("file:///t/日本語 a.indd"), "/t/日本語 a.indd");  // an IRI's raw UTF-8
+    EXPECT_EQ(read("file:///t/caf%E9"), "/t/caf\xE9");
+
+    for (const std::string_view uri : {"", "file:", "file:x", "file://", "file:relative/x", "http://host/x",
+                                       "file://host/x", "file:///a%2", "file:///a%", "file:///a%zz", "file:///a%00b",
+                                       "file:///a#b", "file:///a?b", "/plain/path"}) {
+        EXPECT_EQ(read(uri), "(refused)") << uri;
+    }
+}
+
+TEST(FileUriTest, TheObjectPathFollowsTheApplicationId) {
+    EXPECT_EQ(ApplicationObjectPath("example.halvoric.Halvoric"), "/example/halvoric/Halvoric");
+    EXPECT_EQ(ApplicationObjectPath("org.example.my-app"), "/org/example/my_app");
+}
+
+// ---- the claim on a private session bus --------------------------------------------
+
+constexpr char kId[] = "example.halvoric.BusTest";
+constexpr int kDeadlineMs = 20000;
+
+// What reached the owner of the name, with the means to take each document.
+struct Received {
+    std::vector<fs::path> documents;
+    std::vector<std::function<void()>> taken;
+    int activations = 0;
+
+    ApplicationBus::Receiver Receiver() {
+        return {.openDocument =
+                    [this](const fs::path& document, std::function<void()> take) {
+                        documents.push_back(document);
+                        taken.push_back(std::move(take));
+                    },
+                .activate = [this] { ++activations; }};
+    }
+};
+
+class ApplicationBusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bus = std::make_unique<PrivateBus>(folder.Path());
+        ASSERT_TRUE(bus->Started()) << "dbus-daemon did not start (scripts/packages.sh installs it)";
+    }
+
+    // Whatever happened, nothing stays blocked: the owner leaves, then the bus
+    // goes (a sender still waiting gets an error), then the launches end.
+    void TearDown() override {
+        owner.reset();
+        bus.reset();
+        for (auto& launch : launches) launch.join();
+    }
+
+    std::unique_ptr<ApplicationBus> Connect() const { return ApplicationBus::Connect(kId, bus->Address()); }
+
+    // Claims the name in this thread, as the running application.
+    void BecomeOwner(std::vector<fs::path> documents = {}) {
+        owner = Connect();
+        ASSERT_TRUE(owner);
+        const ApplicationBus::Claim claim = owner->ClaimOrHandOver(std::move(documents), received.Receiver());
+        ASSERT_EQ(claim.role, Role::Primary);
+    }
+
+    // A later launch with `documents`, in a thread of its own (a launch
+    // blocks while it hands over).
+    std::shared_future<ApplicationBus::Claim> Launch(std::vector<fs::path> documents) {
+        auto promise = std::make_shared<std::promise<ApplicationBus::Claim>>();
+        std::shared_future<ApplicationBus::Claim> result = promise->get_future().share();
+        launches.emplace_back([this, promise, documents = std::move(documents)]() mutable {
+            std::unique_ptr<ApplicationBus> launch = Connect();
+            if (!launch) {
+                promise->set_value({Role::Alone, documents});
+                return;
+            }
+            promise->set_value(launch->ClaimOrHandOver(std::move(documents), {}));
+        });
+        return result;
+    }
+
+    // Serves the bus from this thread's event loop until `condition` holds.
+    static bool Serve(const std::function<bool()>& condition) { return PollUntil(condition, kDeadlineMs); }
+    // Serves it for a while, for what must not happen meanwhile.
+    static void ServeFor(int milliseconds) { PollUntil([] { return false; }, milliseconds); }
+
+    static bool Ended(const std::shared_future<ApplicationBus::Claim>& claim) {
+        return claim.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+
+    TemporaryFolder folder;
+    std::unique_ptr<PrivateBus> bus;
+    Received received;
+    std::unique_ptr<ApplicationBus> owner;
+    std::vector<std::thread> launches;
+};
+
+TEST_F(ApplicationBusTest, WithoutABusThereIsNothingToClaim) {
+    EXPECT_EQ(ApplicationBus::Connect(kId, "unix:path=" + (folder.Path() / "no-bus").string()), nullptr);
+}
+
+TEST_F(ApplicationBusTest, TheFirstLaunchKeepsItsDocumentsAndOwnsTheName) {
+    const std::vector<fs::path> documents{"/t/a.indd", "/t/b.indd"};
+    owner = Connect();
+    ASSERT_TRUE(owner);
+    const ApplicationBus::Claim claim = owner->ClaimOrHandOver(documents, received.Receiver());
+    EXPECT_EQ(claim.role, Role::Primary);
+    EXPECT_EQ(claim.documents, documents);
+    EXPECT_TRUE(received.documents.empty());
+}
+
+TEST_F(ApplicationBusTest, ALaterLaunchWaitsForABusyOwnerAndUntilItTakesEachDocument) {
+    BecomeOwner();
+    const fs::path first = "/t/two words.indd";
+    const fs::path second = "/t/caf\xE9 日本語.indd";
+    const auto claim = Launch({first, second});
+
+    // The owner's event thread is busy (a launch report, an update check): the
+    // call waits for it instead of failing, so it is neither lost nor repeated.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_FALSE(Ended(claim));
+    EXPECT_TRUE(received.documents.empty());
+
+    ASSERT_TRUE(Serve([&] { return received.documents.size() == 1; }));
+    EXPECT_EQ(received.documents[0].native(), first.native());
+    // Not taken yet: the launch still waits, and sends the next only then.
+    ServeFor(1000);
+    EXPECT_FALSE(Ended(claim));
+    EXPECT_EQ(received.documents.size(), 1u);
+
+    received.taken[0]();
+    ASSERT_TRUE(Serve([&] { return received.documents.size() == 2; }));
+    EXPECT_EQ(received.documents[1].native(), second.native());
+    received.taken[1]();
+    ASSERT_TRUE(Serve([&] { return Ended(claim); }));
+    EXPECT_EQ(claim.get().role, Role::HandedOver);
+    EXPECT_TRUE(claim.get().documents.empty());
+    EXPECT_EQ(received.activations, 0);
+}
+
+TEST_F(ApplicationBusTest, AnOwnerThatQuitsBeforeTakingADocumentLeavesItAndTheRestToTheLaunch) {
+    BecomeOwner();
+    const auto claim = Launch({"/t/e.indd", "/t/f.indd"});
+    ASSERT_TRUE(Serve([&] { return received.documents.size() == 1; }));
+
+    owner->Close();  // quits with "e" still in its queue
+    received.taken[0]();  // too late: answers nothing
+    ASSERT_TRUE(Serve([&] { return Ended(claim); }));
+    // The launch took the freed name and opens both itself.
+    EXPECT_EQ(claim.get().role, Role::Primary);
+    EXPECT_EQ(claim.get().documents, (std::vector<fs::path>{"/t/e.indd", "/t/f.indd"}));
+    EXPECT_EQ(received.documents.size(), 1u);
+}
+
+TEST_F(ApplicationBusTest, AnOwnerThatQuitsAfterTakingADocumentLeavesOnlyTheRest) {
+    BecomeOwner();
+    const auto claim = Launch({"/t/g.indd", "/t/h.indd"});
+    ASSERT_TRUE(Serve([&] { return received.documents.size() == 1; }));
+
+    received.taken[0]();  // "g" is the owner's now
+    owner->Close();       // and it quits before it serves the call for "h"
+    ASSERT_TRUE(Serve([&] { return Ended(claim); }));
+    EXPECT_EQ(claim.get().role, Role::Primary);
+    EXPECT_EQ(claim.get().documents, std::vector<fs::path>{"/t/h.indd"});
+    EXPECT_EQ(received.documents, std::vector<fs::path>{"/t/g.indd"});
+}
+
+TEST_F(ApplicationBusTest, ALaunchWithoutDocumentsActivatesTheOwnerAndActionsAreNotSupported) {
+    BecomeOwner();
+    const auto claim = Launch({});
+    ASSERT_TRUE(Serve([&] { return Ended(claim); }));
+    EXPECT_EQ(claim.get().role, Role::HandedOver);
+    EXPECT_EQ(received.activations, 1);
+
+    // What other senders may send, straight on the bus.
+    QDBusConnection caller = QDBusConnection::connectToBus(QString::fromStdString(bus->Address()),
+                                                           QStringLiteral("ApplicationBusTest.caller"));
+    ASSERT_TRUE(caller.isConnected());
+    const auto call = [&](const QString& method, const QVariantList& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kId),
+                                                              QStringLiteral("/example/halvoric/BusTest"),
+                                                              QStringLiteral("org.freedesktop.Application"), method);
+        message.setArguments(arguments);
+        QDBusPendingCall pending = caller.asyncCall(message);
+        EXPECT_TRUE(Serve([&] { return pending.isFinished(); }));
+        return pending.reply();
+    };
+    const QDBusMessage action = call(QStringLiteral("ActivateAction"),
+                                     {QStringLiteral("quit"), QVariantList(), QVariantMap()});
+    EXPECT_EQ(action.errorName(), QStringLiteral("org.freedesktop.DBus.Error.NotSupported"));
+    const QDBusMessage web = call(QStringLiteral("Open"),
+                                  {QStringList{QStringLiteral("file:///t/ok.indd"), QStringLiteral("https://x/y")},
+                                   QVariantMap()});
+    EXPECT_EQ(web.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+    EXPECT_TRUE(received.documents.empty()) << "a call with a bad URI opens none of its documents";
+    const QDBusMessage none = call(QStringLiteral("Open"), {QStringList(), QVariantMap()});
+    EXPECT_EQ(none.type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(received.activations, 2);
+    // Several documents in one call: answered once all are taken.
+    QDBusPendingCall both = caller.asyncCall(QDBusMessage::createMethodCall(
+                                                 QString::fromLatin1(kId), QStringLiteral("/example/halvoric/BusTest"),
+                                                 QStringLiteral("org.freedesktop.Application"), QStringLiteral("Open"))
+                                             << QStringList{QStringLiteral("file:///t/1"), QStringLiteral("file:///t/2")}
+                                             << QVariantMap());
+    ASSERT_TRUE(Serve([&] { return received.documents.size() == 2; }));
+    received.taken[0]();
+    ServeFor(500);
+    EXPECT_FALSE(both.isFinished());
+    received.taken[1]();
+    ASSERT_TRUE(Serve([&] { return both.isFinished(); }));
+    EXPECT_FALSE(both.isError());
+    QDBusConnection::disconnectFromBus(QStringLiteral("ApplicationBusTest.caller"));
+}
+
+TEST_F(ApplicationBusTest, LaunchesAtTheSameMomentEndWithOneOwnerAndEveryDocumentOnce) {
+    constexpr int kLaunches = 6;
+    std::mutex mutex;
+    std::multiset<std::string> opened;  // documents an owner keeps or takes
+    std::vector<std::string> roles;
+    std::promise<void> go;
+    std::shared_future<void> start = go.get_future().share();
+    std::set<std::string> expected;
+    for (int launch = 0; launch < kLaunches; ++launch) {
+        std::vector<fs::path> documents;
+        for (int index = 0; index < launch % 3; ++index) {  // 0, 1 or 2 documents each
+            documents.push_back("/t/" + std::to_string(launch) + "-" + std::to_string(index) + ".indd");
+            expected.insert(documents.back().string());
+        }
+        launches.emplace_back([&, documents] {
+            QEventLoop loop;  // gives the thread an event dispatcher, for when it owns the name
+            start.wait();
+            std::unique_ptr<ApplicationBus> launchBus = Connect();
+            ASSERT_TRUE(launchBus);
+            ApplicationBus::Receiver receiver{.openDocument =
+                                                  [&](const fs::path& document, std::function<void()> take) {
+                                                      take();
+                                                      const std::lock_guard lock(mutex);
+                                                      opened.insert(document.string());
+                                                  },
+                                              .activate = [] {}};
+            const ApplicationBus::Claim claim = launchBus->ClaimOrHandOver(documents, receiver);
+            {
+                const std::lock_guard lock(mutex);
+                roles.push_back(claim.role == Role::Primary ? "primary" : claim.role == Role::HandedOver ? "handed over" : "alone");
+                for (const auto& document : claim.documents) opened.insert(document.string());
+            }
+            if (claim.role != Role::Primary) return;
+            // The owner serves from its event loop until every document is in.
+            PollUntil([&] {
+                const std::lock_guard lock(mutex);
+                return opened.size() >= expected.size() && roles.size() == kLaunches;
+            }, kDeadlineMs);
+        });
+    }
+    go.set_value();
+    for (auto& launch : launches) launch.join();
+    launches.clear();
+
+    EXPECT_EQ(std::count(roles.begin(), roles.end(), "primary"), 1);
+    EXPECT_EQ(std::count(roles.begin(), roles.end(), "handed over"), kLaunches - 1);
+    EXPECT_EQ(opened, std::multiset<std::string>(expected.begin(), expected.end()));
+}
+
+}  // namespace
+}  // namespace platform

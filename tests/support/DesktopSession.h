@@ -1,0 +1,106 @@
+#pragma once
+
+// A private desktop session for tests that run real programs: an X server of
+// its own (Xvfb, on a display number it picks itself) and a session bus of its
+// own (dbus-daemon). Every process a test starts through these classes is
+// killed when its object goes, also when the test fails; every wait polls
+// against a deadline, so nothing hangs.
+
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace halvoric::testing {
+
+// The test process's environment, to change for a child.
+using Environment = std::map<std::string, std::string>;
+Environment SystemEnvironment();
+
+// A process started by a test. Its arguments are bytes, passed as they are
+// (a file name that is not UTF-8 included), the way a shell passes them.
+class ChildProcess {
+public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const Environment& environment, const std::filesystem::path& workingDirectory = {});
+    // Ends the process when it still runs: asked first, then told.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
+    bool Running();
+    // Waits up to `timeoutMs` for the process to end; true when it has.
+    bool WaitForExit(int timeoutMs);
+    // The exit status of a process that ended by itself; nullopt while it runs
+    // or when a signal ended it.
+    std::optional<int> ExitStatus() const;
+    // The first line of standard output, waiting up to `timeoutMs` for it.
+    std::optional<std::string> FirstLine(int timeoutMs);
+    // What the process has written to standard error so far.
+    std::string ErrorOutput() const;
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> waitStatus_;  // once the process has been reaped
+    int output_ = -1;                // read end of its standard output
+    std::string outputRead_;
+    std::filesystem::path errors_;   // its standard error goes to this file
+};
+
+// A session bus of its own, with the session bus's policy and no services
+// to start.
+class PrivateBus {
+public:
+    // The configuration goes into `folder`, which must outlive the bus.
+    explicit PrivateBus(const std::filesystem::path& folder);
+    bool Started() const { return !address_.empty(); }
+    const std::string& Address() const { return address_; }
+
+private:
+    std::unique_ptr<ChildProcess> daemon_;
+    std::string address_;
+};
+
+// An X server of its own (1024 x 768), with no window manager: windows stand
+// where their programs put them.
+class PrivateDisplay {
+public:
+    PrivateDisplay();
+    bool Started() const { return !name_.empty(); }
+    // ":N"
+    const std::string& Name() const { return name_; }
+
+    // A mapped top-level window.
+    struct Window {
+        std::string id;
+        std::string title;  // _NET_WM_NAME, as UTF-8 (WM_NAME when there is none)
+        QRect geometry;
+        pid_t pid = 0;  // _NET_WM_PID; 0 when not set
+    };
+    // The mapped top-level windows, topmost first.
+    std::vector<Window> Windows() const;
+    // xprop's report of one property of a window.
+    std::string Property(const std::string& windowId, const std::string& property) const;
+
+private:
+    std::string Run(const QString& program, const QStringList& arguments) const;
+
+    std::unique_ptr<ChildProcess> server_;
+    std::string name_;
+};
+
+// Polls `condition` every few milliseconds until it holds or `timeoutMs`
+// passes; returns whether it holds.
+bool PollUntil(const std::function<bool()>& condition, int timeoutMs);
+
+}  // namespace halvoric::testing
