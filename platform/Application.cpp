@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QFileOpenEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <deque>
 #include <filesystem>
 #include <typeinfo>
@@ -21,35 +20,6 @@
 namespace platform {
 
 namespace {
-
-// Where there is no global menu bar, the application's menu bar lives in a
-// small window of its own, so that a user can open documents, check for
-// updates and quit with no other window open. Closing it quits.
-class MenuBarHost final : public QWidget {
-public:
-    MenuBarHost(const Ref<MenuBar>& bar, const QString& title) : view_(bar, this) {
-        setWindowTitle(title);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setMenuBar(view_.Bar());
-        setMinimumWidth(320);
-        resize(320, view_.Bar()->sizeHint().height());
-    }
-
-protected:
-    void changeEvent(QEvent* event) override {
-        QWidget::changeEvent(event);
-        if (event->type() == QEvent::ActivationChange) UpdateMenus();
-    }
-
-    void closeEvent(QCloseEvent* event) override {
-        event->accept();
-        Quit(0);
-    }
-
-private:
-    MenuBarView view_;
-};
 
 // The runtime's per-process state.
 struct Runtime {
@@ -135,11 +105,10 @@ struct Application::ShownMenuBar {
     explicit ShownMenuBar(const Ref<platform::MenuBar>& bar) : view(bar, nullptr) {}
     MenuBarView view;
 #else
-    explicit ShownMenuBar(const Ref<platform::MenuBar>& bar)
-        : host(bar, QString::fromStdString(State().info.name)) {
-        host.show();
+    explicit ShownMenuBar(const Ref<platform::MenuBar>& bar) : window(bar, QString::fromStdString(State().info.name)) {
+        window.show();
     }
-    MenuBarHost host;
+    MenuBarWindow window;
 #endif
 };
 

@@ -1,8 +1,12 @@
 #include "platform/MenuBarView.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeySequence>
 #include <QMenu>
+#include <QScreen>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "platform/Application.h"
@@ -46,9 +50,18 @@ MenuBarView::MenuBarView(const Ref<MenuBar>& bar, QWidget* parent) : bar_(new QM
     Sync();
 }
 
+MenuBarView::MenuBarView(const Ref<MenuBar>& bar, QWidget* window, ShortcutsOnly) : shortcutsOnly_(true) {
+    AddShortcuts(window, bar);
+    Views().push_back(this);
+    Sync();
+}
+
 MenuBarView::~MenuBarView() {
     std::erase(Views(), this);
     delete bar_.data();
+    if (shortcutsOnly_) {
+        for (const Entry& entry : entries_) delete entry.action.data();
+    }
 }
 
 void MenuBarView::AddItems(QMenu* menu, const Ref<MenuItem>& parent) {
@@ -72,6 +85,27 @@ void MenuBarView::AddItems(QMenu* menu, const Ref<MenuItem>& parent) {
     }
 }
 
+void MenuBarView::AddShortcuts(QWidget* window, const Ref<MenuItem>& parent) {
+    for (std::int32_t index = 0; index < parent->Count(); ++index) {
+        const Ref<MenuItem> item = parent->Item(index);
+        if (item->IsSeparator()) continue;
+        if (item->Count() > 0) {
+            AddShortcuts(window, item);
+            continue;
+        }
+        const QKeySequence shortcut = Shortcut(item->KeyboardShortcut());
+        if (shortcut.isEmpty()) continue;
+        // The window's own action, as a menu bar's would be: Qt::WindowShortcut,
+        // so that it answers only while this window is active.
+        auto* action = new QAction(PlainCaption(item->Text()), window);
+        action->setShortcut(shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+        window->addAction(action);
+        QObject::connect(action, &QAction::triggered, [item] { HandleMenuCommand(item); });
+        entries_.push_back({item, action, nullptr});
+    }
+}
+
 void MenuBarView::Sync() {
     // Commands follow their items; a menu stays usable while it holds an
     // enabled command.
@@ -90,6 +124,56 @@ void MenuBarView::Sync() {
 
 const std::vector<MenuBarView*>& MenuBarView::All() {
     return Views();
+}
+
+// MenuBarWindow --------------------------------------------------------------
+
+namespace {
+
+MenuBarWindow* currentMenuBarWindow = nullptr;
+
+// Narrower than this, a window manager's title bar has no room left for the
+// title beside its buttons.
+constexpr int kMinimumMenuBarWindowWidth = 240;
+
+}  // namespace
+
+MenuBarWindow::MenuBarWindow(const Ref<MenuBar>& bar, const QString& title) : view_(bar, this) {
+    setWindowTitle(title);
+    // A close box (which quits) and a minimise button; no maximise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMinimizeButtonHint);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setMenuBar(view_.Bar());
+    const QSize menus = view_.Bar()->sizeHint();
+    setFixedSize(std::max(menus.width(), kMinimumMenuBarWindowWidth), menus.height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().topLeft());
+    currentMenuBarWindow = this;
+}
+
+MenuBarWindow::~MenuBarWindow() {
+    if (currentMenuBarWindow == this) currentMenuBarWindow = nullptr;
+}
+
+MenuBarWindow* MenuBarWindow::Current() {
+    return currentMenuBarWindow;
+}
+
+void MenuBarWindow::BringToFront() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MenuBarWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) UpdateMenus();
+}
+
+void MenuBarWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    Quit(0);
 }
 
 }  // namespace platform

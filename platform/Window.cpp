@@ -114,6 +114,15 @@ QWidget* Window::Content() const {
 void Window::Constructor() {
     widget_ = new WindowWidget(*this);
     Layout();
+#ifndef Q_OS_MACOS
+    // The global menu bar answers its shortcuts everywhere; a window's own bar
+    // answers them while the window is active, and so must a window without one.
+    if (!menuBar_) {
+        if (Ref<Application> app = GetAppObject(); app && app->MenuBar()) {
+            menuBarView_ = std::make_unique<MenuBarView>(app->MenuBar(), widget_, MenuBarView::ShortcutsOnly{});
+        }
+    }
+#endif
     CreateControls();
     ApplyTabOrder();
     AddMenuHandlers(Ref<Window>(shared_from_this()));
@@ -240,6 +249,12 @@ void Window::Show() {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame(QPoint(), widget_->size());
             frame.moveCenter(screen->availableGeometry().center());
+            // Clear of the application's menu bar window, as a centred window
+            // is clear of a global menu bar.
+            if (const MenuBarWindow* bar = MenuBarWindow::Current(); bar && bar->isVisible()) {
+                const QRect taken = bar->frameGeometry();
+                if (frame.intersects(taken)) frame.moveTop(taken.bottom() + 1);
+            }
             widget_->move(frame.topLeft());
         }
     }

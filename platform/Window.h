@@ -40,7 +40,9 @@ public:
 
     // Builds the window: Layout, CreateControls, AddMenuHandlers, then the
     // Open event; a window whose Visible property is true is then shown. An
-    // error that escapes the Open event closes the window and passes on.
+    // error that escapes the Open event closes the window and passes on. A
+    // window that installs no menu bar of its own answers the shortcuts of the
+    // application's menu bar (where there is no global menu bar).
     void Constructor();
 
     // Construction hooks and events.
@@ -102,6 +104,8 @@ private:
     QPointer<WindowWidget> widget_;
     std::string title_;
     Ref<platform::MenuBar> menuBar_;
+    // The window's own menu bar, or, for a window without one, the shortcuts
+    // of the application's menu bar.
     std::unique_ptr<MenuBarView> menuBarView_;
     std::vector<std::shared_ptr<Control>> controls_;
     MenuHandlers menuHandlers_;
