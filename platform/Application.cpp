@@ -147,8 +147,10 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
     rt.info = info;
     OPENSSL_init_ssl(0, nullptr);
     if (!QApplication::instance()) rt.ownApplication = std::make_unique<QApplication>(argc, argv);
+    // The name alone, with no display name: Qt would add the display name to
+    // every window title on X11 and Wayland, and a title is exactly what the
+    // program sets. Dialogs still take their title from the name.
     QApplication::setApplicationName(QString::fromStdString(info.name));
-    QApplication::setApplicationDisplayName(QString::fromStdString(info.name));
     QApplication::setApplicationVersion(QString::fromStdString(info.longVersion));
     QApplication::setQuitOnLastWindowClosed(false);
     qApp->installEventFilter(new FileOpenFilter);
