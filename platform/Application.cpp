@@ -10,6 +10,7 @@
 
 #include <openssl/ssl.h>
 
+#include "platform/ApplicationBus.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
 #include "platform/Menu.h"
@@ -21,6 +22,13 @@ namespace platform {
 
 namespace {
 
+// A document waiting to be delivered, with what its sender is told when the
+// application takes it (documents handed over on the session bus).
+struct PendingDocument {
+    Ref<FolderItem> item;
+    std::function<void()> taken;
+};
+
 // The runtime's per-process state.
 struct Runtime {
     ApplicationInfo info;
@@ -31,8 +39,9 @@ struct Runtime {
     int exitStatus = 0;
     bool opened = false;          // Open has been delivered
     bool deliveringDocument = false;
-    std::deque<Ref<FolderItem>> pendingDocuments;
+    std::deque<PendingDocument> pendingDocuments;
     bool updatingMenus = false;
+    std::unique_ptr<ApplicationBus> bus;  // while this instance owns the application's name
 };
 
 Runtime& State() {
@@ -49,9 +58,10 @@ void DeliverNextDocument() {
     QTimer::singleShot(0, [] {
         Runtime& rt = State();
         if (!rt.quitting && !rt.pendingDocuments.empty()) {
-            Ref<FolderItem> document = rt.pendingDocuments.front();
+            PendingDocument document = std::move(rt.pendingDocuments.front());
             rt.pendingDocuments.pop_front();
-            Dispatch([&] { GetAppObject()->Event_OpenDocument(document); });
+            if (document.taken) document.taken();
+            Dispatch([&] { GetAppObject()->Event_OpenDocument(document.item); });
             UpdateMenus();
         }
         State().deliveringDocument = false;
@@ -59,9 +69,30 @@ void DeliverNextDocument() {
     });
 }
 
-void HandInDocument(const std::filesystem::path& path) {
-    State().pendingDocuments.push_back(Make<FolderItem>(std::filesystem::absolute(path)));
+void HandInDocument(const std::filesystem::path& path, std::function<void()> taken = {}) {
+    State().pendingDocuments.push_back({Make<FolderItem>(std::filesystem::absolute(path)), std::move(taken)});
     DeliverNextDocument();
+}
+
+// Takes the application's name on the session bus, or hands `documents` to
+// the instance that has it. Returns false when this launch has handed
+// everything over and ends; `documents` then keeps what this launch opens.
+bool ClaimApplicationName(const std::string& applicationId, std::vector<std::filesystem::path>& documents) {
+    std::unique_ptr<ApplicationBus> bus = ApplicationBus::Connect(applicationId);
+    if (!bus) return true;
+    ApplicationBus::Receiver receiver;
+    // Handed-in documents join the queue of those named at start.
+    receiver.openDocument = [](const std::filesystem::path& document, std::function<void()> taken) {
+        HandInDocument(document, std::move(taken));
+    };
+    receiver.activate = [] {
+        if (MenuBarWindow* window = MenuBarWindow::Current()) window->BringToFront();
+    };
+    ApplicationBus::Claim claim = bus->ClaimOrHandOver(std::move(documents), std::move(receiver));
+    documents = std::move(claim.documents);
+    if (claim.role == ApplicationBus::Role::HandedOver) return false;
+    if (claim.role == ApplicationBus::Role::Primary) State().bus = std::move(bus);
+    return true;
 }
 
 // Documents that the desktop hands in while the application runs (macOS).
@@ -152,12 +183,20 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
     // program sets. Dialogs still take their title from the name.
     QApplication::setApplicationName(QString::fromStdString(info.name));
     QApplication::setApplicationVersion(QString::fromStdString(info.longVersion));
+    if (!info.applicationId.empty()) QGuiApplication::setDesktopFileName(QString::fromStdString(info.applicationId));
     QApplication::setQuitOnLastWindowClosed(false);
-    qApp->installEventFilter(new FileOpenFilter);
-    // What Qt leaves of the command line are documents, as a desktop hands them in.
-    for (int index = 1; index < argc; ++index) {
-        rt.pendingDocuments.push_back(Make<FolderItem>(std::filesystem::absolute(argv[index])));
+    // What Qt leaves of the command line are documents, as a desktop hands them
+    // in; relative ones are taken from the folder the launch was made in.
+    std::vector<std::filesystem::path> documents;
+    for (int index = 1; index < argc; ++index) documents.push_back(std::filesystem::absolute(argv[index]));
+    // One running application per session: a launch whose application already
+    // runs hands its documents over and ends here, before its own start-up.
+    if (!info.applicationId.empty() && !ClaimApplicationName(info.applicationId, documents)) {
+        Quit(0);
+        return;
     }
+    qApp->installEventFilter(new FileOpenFilter);
+    for (const auto& document : documents) rt.pendingDocuments.push_back({Make<FolderItem>(document), nullptr});
     Dispatch(startup);
 }
 
@@ -190,6 +229,7 @@ void ReleaseWindowsAndApplication() {
 }  // namespace
 
 int RuntimeShutdown(int status) {
+    State().bus.reset();
     ReleaseWindowsAndApplication();
     State().ownApplication.reset();
     return status;
@@ -208,6 +248,9 @@ void Quit(int status) {
     if (rt.quitting) return;
     rt.quitting = true;
     rt.exitStatus = status;
+    // The next launch takes the name at once; documents handed over but not
+    // yet taken go back to their senders, which open them.
+    if (rt.bus) rt.bus->Close();
     QCoreApplication::exit(status);
 }
 
@@ -275,6 +318,7 @@ void SetApplicationInfoForTesting(const ApplicationInfo& info) {
 void ResetRuntimeForTesting() {
     Runtime& rt = State();
     rt.quitting = false;
+    rt.bus.reset();
     ReleaseWindowsAndApplication();
     rt.exitStatus = 0;
     rt.opened = false;

@@ -16,13 +16,18 @@ class FolderItem;
 class MenuBar;
 class MenuItem;
 
-// The application's own version data, supplied with the application.
+// The application's own version data, supplied with the application, and
+// its reverse-domain id.
 struct ApplicationInfo {
     std::string name;
     std::int32_t majorVersion = 0;
     std::int32_t minorVersion = 0;
     std::int32_t bugVersion = 0;
     std::string longVersion;
+    // The application's name on the desktop's session bus (one running
+    // application per user session) and the name of its desktop entry. Empty:
+    // every launch runs on its own.
+    std::string applicationId;
 };
 
 // A handler bound to a menu item's Name; its result says whether it handled
@@ -93,12 +98,21 @@ void RuntimeSetExceptionHelper(ExceptionHelper helper);
 // Initialises the framework (the Qt application, the TLS library) for the
 // process and then calls `startup`. Every application event comes after
 // `startup` has returned.
+//
+// With an application id, the launch first looks for the running application
+// on the session bus (ApplicationBus). When it runs, the launch hands it the
+// documents named on the command line (none: asks it to come to the front) and
+// ends there: `startup` is not called and RuntimeRun returns 0 at once. The
+// launch that owns the name serves the documents later launches hand over,
+// delivering them like those named at start. Without a bus, or when the
+// hand-over fails, the launch runs on its own.
 void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& info,
                                 const std::function<void()>& startup);
 
 // Runs the event loop until the application quits and returns the exit
 // status. Open is raised first, then OpenDocument for each document named on
-// the command line (and for each the desktop hands in later), one at a time.
+// the command line (and for each the desktop or a later launch hands in), one
+// at a time.
 int RuntimeRun();
 
 // Ends the framework: closes every window, releases the application object
@@ -109,7 +123,8 @@ void RuntimeRegisterAppObject(const Ref<Application>& app);
 Ref<Application> GetAppObject();
 
 // Ends the application with `status`: the event loop returns as soon as the
-// current event has been handled, and no further event is delivered.
+// current event has been handled, and no further event is delivered. The
+// application's name on the session bus is given up at once.
 void Quit(int status = 0);
 bool Quitting();
 

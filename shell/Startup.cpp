@@ -13,7 +13,7 @@ int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
     const platform::ApplicationInfo info{std::string(build::kProductName), build::kMajorVersion,
                                          build::kMinorVersion, build::kBugVersion,
-                                         std::string(build::kLongVersion)};
+                                         std::string(build::kLongVersion), std::string(build::kApplicationId)};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();
