@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 #include "platform/Application.h"
 #include "platform/Window.h"
 #include "shell/Class1.h"
