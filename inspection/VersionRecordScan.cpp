@@ -155,9 +155,9 @@ std::optional<ScanResult> ScanViews(const platform::BinaryStream& stream, const 
             const std::string_view window = bytes.substr(0, length);
             stop = SearchWindow(window, chunks, bytes.size() <= length, test);
             if (stop.index != npos) {
-                const std::string_view found = ChunkOf(window, stop.index);
-                std::memcpy(chunk.data(), found.data(), found.size());
-                chunkLength = found.size();
+                // A view of no bytes (a file that ends before the body) hands
+                // a null pointer; string_view's copy copies nothing from it.
+                chunkLength = ChunkOf(window, stop.index).copy(chunk.data(), chunk.size());
             }
         });
         if (!whole) return std::nullopt;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileOpenEvent>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <deque>
@@ -63,6 +64,8 @@ struct Runtime {
     bool deliveringDocument = false;
     std::deque<Ref<FolderItem>> pendingDocuments;
     bool updatingMenus = false;
+    // Owned by the QApplication it filters, so released with it.
+    QPointer<QObject> fileOpenFilter;
 };
 
 Runtime& State() {
@@ -96,6 +99,9 @@ void HandInDocument(const std::filesystem::path& path) {
 
 // Documents that the desktop hands in while the application runs (macOS).
 class FileOpenFilter final : public QObject {
+public:
+    using QObject::QObject;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::FileOpen) {
@@ -182,7 +188,11 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
     QApplication::setApplicationDisplayName(QString::fromStdString(info.name));
     QApplication::setApplicationVersion(QString::fromStdString(info.longVersion));
     QApplication::setQuitOnLastWindowClosed(false);
-    qApp->installEventFilter(new FileOpenFilter);
+    // Once per QApplication, however often initialisation runs with it.
+    if (!rt.fileOpenFilter) {
+        rt.fileOpenFilter = new FileOpenFilter(qApp);
+        qApp->installEventFilter(rt.fileOpenFilter);
+    }
     // What Qt leaves of the command line are documents, as a desktop hands them in.
     for (int index = 1; index < argc; ++index) {
         rt.pendingDocuments.push_back(Make<FolderItem>(std::filesystem::absolute(argv[index])));
