@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "inspection/ByteSearch.h"
 #include "platform/Text.h"
 
 namespace halvoric {
@@ -22,10 +23,24 @@ const LayoutBytes kLittleEndianBytes{
     "\x09\x40\x33\x2E"sv,
 };
 
-constexpr std::array<std::string_view, 6> kReleaseNames{
-    "Adobe InDesign CS",  "Adobe InDesign CS2", "Adobe InDesign CS3",
-    "Adobe InDesign CS4", "Adobe InDesign CS5", "Adobe InDesign CS6",
+// The release table, from CS (0x03) to CS6 (0x08): name and icon.
+struct ReleaseRow {
+    std::string_view name;
+    std::string_view icon;
 };
+constexpr std::array<ReleaseRow, 6> kReleases{{
+    {"Adobe InDesign CS", "cs"},
+    {"Adobe InDesign CS2", "cs2"},
+    {"Adobe InDesign CS3", "cs3"},
+    {"Adobe InDesign CS4", "cs4"},
+    {"Adobe InDesign CS5", "cs5"},
+    {"Adobe InDesign CS6", "cs6"},
+}};
+
+const ReleaseRow* RowOf(std::optional<std::uint8_t> majorVersionByte) {
+    if (!majorVersionByte || !IsScannedRelease(*majorVersionByte)) return nullptr;
+    return &kReleases[*majorVersionByte - kFirstScannedRelease];
+}
 
 std::optional<std::uint8_t> ByteAt(std::string_view bytes, std::size_t offset) {
     if (offset >= bytes.size()) return std::nullopt;
@@ -33,7 +48,7 @@ std::optional<std::uint8_t> ByteAt(std::string_view bytes, std::size_t offset) {
 }
 
 bool Contains(std::string_view text, std::string_view find) {
-    return text.find(find) != std::string_view::npos;
+    return FindBytes(text, find) != std::string_view::npos;
 }
 
 }  // namespace
@@ -49,8 +64,14 @@ std::optional<std::uint8_t> MajorVersionByte(std::string_view header, HeaderLayo
 }
 
 std::optional<std::string_view> ReleaseName(std::optional<std::uint8_t> majorVersionByte) {
-    if (!majorVersionByte || !IsScannedRelease(*majorVersionByte)) return std::nullopt;
-    return kReleaseNames[*majorVersionByte - kFirstScannedRelease];
+    const ReleaseRow* row = RowOf(majorVersionByte);
+    if (!row) return std::nullopt;
+    return row->name;
+}
+
+std::string_view ReleaseIconName(std::optional<std::uint8_t> majorVersionByte) {
+    const ReleaseRow* row = RowOf(majorVersionByte);
+    return row ? row->icon : "und";
 }
 
 bool IsScannedRelease(std::uint8_t majorVersionByte) {
@@ -61,12 +82,18 @@ const LayoutBytes& BytesOf(HeaderLayout layout) {
     return layout == HeaderLayout::BigEndian ? kBigEndianBytes : kLittleEndianBytes;
 }
 
-bool ChunkPasses(std::string_view chunk, std::uint8_t majorVersionByte, HeaderLayout layout) {
+std::string_view RecordMarker(std::uint8_t majorVersionByte, HeaderLayout layout) {
+    if (!IsScannedRelease(majorVersionByte)) return {};
     const LayoutBytes& bytes = BytesOf(layout);
-    if (majorVersionByte == kFirstScannedRelease) return Contains(chunk, bytes.CsMarker);
-    if (!IsScannedRelease(majorVersionByte)) return false;
-    // The delimiter is looked for only once the marker is there.
-    return Contains(chunk, bytes.BodyMarker) && Contains(chunk, bytes.FieldDelimiter);
+    return majorVersionByte == kFirstScannedRelease ? bytes.CsMarker : bytes.BodyMarker;
+}
+
+bool ChunkPasses(std::string_view chunk, std::uint8_t majorVersionByte, HeaderLayout layout) {
+    const std::string_view marker = RecordMarker(majorVersionByte, layout);
+    if (marker.empty() || !Contains(chunk, marker)) return false;
+    // CS needs its marker only; the later releases also need a delimiter,
+    // which is looked for only once the marker is there.
+    return majorVersionByte == kFirstScannedRelease || Contains(chunk, BytesOf(layout).FieldDelimiter);
 }
 
 std::string BuildString(std::string_view chunk, HeaderLayout layout) {

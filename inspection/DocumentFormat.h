@@ -51,6 +51,10 @@ std::optional<std::uint8_t> MajorVersionByte(std::string_view header, HeaderLayo
 // other byte and for none.
 std::optional<std::string_view> ReleaseName(std::optional<std::uint8_t> majorVersionByte);
 
+// The name of the release's icon: "cs" (0x03) ... "cs6" (0x08); "und" for any
+// other byte and for none.
+std::string_view ReleaseIconName(std::optional<std::uint8_t> majorVersionByte);
+
 // Whether the body of a document with this release byte is scanned.
 bool IsScannedRelease(std::uint8_t majorVersionByte);
 
@@ -63,10 +67,15 @@ struct LayoutBytes {
 };
 const LayoutBytes& BytesOf(HeaderLayout layout);
 
+// The marker without which no chunk passes the release's test: the CsMarker
+// for CS (0x03), the BodyMarker for CS2 to CS6 (0x04..0x08); empty for a
+// release that is not scanned.
+std::string_view RecordMarker(std::uint8_t majorVersionByte, HeaderLayout layout);
+
 // The release's test for the version record: CS (0x03) needs the CsMarker in
 // the chunk; CS2 to CS6 (0x04..0x08) need the BodyMarker and the
 // FieldDelimiter, anywhere in the chunk and in either order. Other release
-// bytes pass no chunk.
+// bytes pass no chunk. The body scan decides with this test too.
 bool ChunkPasses(std::string_view chunk, std::uint8_t majorVersionByte, HeaderLayout layout);
 
 // Where the chunk loop stops: the first chunk that passes the release's test

@@ -1,24 +1,14 @@
 #include "inspection/ReleaseIcons.h"
 
+#include <utility>
+
 #include "platform/Files.h"
 
 namespace halvoric {
 
+using platform::LoadResourcePicture;
 using platform::Picture;
 using platform::Ref;
-
-Ref<Picture> LoadResourcePicture(Ref<Picture>& cache, std::string_view fileName) {
-    if (!cache) {
-        // Looked up on every call that gets here: the folder may appear later.
-        const Ref<platform::FolderItem> resources = platform::GetApplicationBundleResources();
-        if (resources) {
-            const Ref<platform::FolderItem> file = resources->Child(fileName);
-            // A nil child raises NilObjectException; the cache stays nil.
-            cache = file->OpenAsPicture();
-        }
-    }
-    return cache;
-}
 
 namespace {
 
@@ -41,6 +31,17 @@ Ref<Picture> cs5() { return LoadResourcePicture(cs5Cache(), "cs5.tif"); }
 Ref<Picture> cs55() { return LoadResourcePicture(cs55Cache(), "cs55.tif"); }
 Ref<Picture> cs6() { return LoadResourcePicture(cs6Cache(), "cs6.tif"); }
 Ref<Picture> und() { return LoadResourcePicture(undCache(), "und.tif"); }
+
+Ref<Picture> ReleaseIcon(std::string_view name) {
+    static constexpr std::pair<std::string_view, Ref<Picture> (*)()> kIcons[] = {
+        {"cs", &cs},   {"cs2", &cs2},   {"cs3", &cs3}, {"cs4", &cs4},
+        {"cs5", &cs5}, {"cs55", &cs55}, {"cs6", &cs6}, {"und", &und},
+    };
+    for (const auto& [iconName, accessor] : kIcons) {
+        if (iconName == name) return accessor();
+    }
+    return nullptr;
+}
 
 void ForgetReleaseIconsForTesting() {
     for (Ref<Picture>* cache : {&csCache(), &cs2Cache(), &cs3Cache(), &cs4Cache(), &cs5Cache(),

@@ -75,12 +75,14 @@ std::string_view ChunkOf(std::string_view window, std::size_t index) {
     return window.substr(start, kChunk);
 }
 
-// The release's test: a chunk passes when it holds the marker and, unless the
-// partner is empty, the partner too.
+// The release's test (ChunkPasses), and the marker without which no chunk
+// passes: only chunks that hold it are tested.
 struct ChunkTest {
-    bool canPass;
-    std::string_view marker;
-    std::string_view partner;
+    std::uint8_t majorVersionByte;
+    HeaderLayout layout;
+    std::string_view marker;  // empty: no chunk passes
+
+    bool Passes(std::string_view chunk) const { return ChunkPasses(chunk, majorVersionByte, layout); }
 };
 
 // Where the plain loop stops in a window, if it does: the chunk's index in the
@@ -111,7 +113,7 @@ std::size_t WindowLength(std::size_t chunks) {
 Stop SearchWindow(std::string_view window, std::size_t chunks, bool atEnd, const ChunkTest& test) {
     // The plain loop reaches no chunk past this one in the window.
     const std::size_t lastChunk = atEnd ? ChunkReachingEnd(window.size()) : chunks - 1;
-    if (test.canPass) {
+    if (!test.marker.empty()) {
         std::size_t nextChunk = 0;  // chunks before it are known not to pass
         std::size_t from = 0;
         while (nextChunk <= lastChunk) {
@@ -120,9 +122,7 @@ Stop SearchWindow(std::string_view window, std::size_t chunks, bool atEnd, const
             const std::size_t last = std::min(at / kStep, lastChunk);
             for (std::size_t index = std::max(FirstChunkHolding(at, test.marker.size()), nextChunk);
                  index <= last; ++index) {
-                if (test.partner.empty() || FindBytes(ChunkOf(window, index), test.partner) != npos) {
-                    return {index, true};
-                }
+                if (test.Passes(ChunkOf(window, index))) return {index, true};
             }
             nextChunk = std::max(nextChunk, last + 1);
             // Occurrences that lie only in chunks already examined change nothing.
@@ -155,9 +155,9 @@ std::optional<ScanResult> ScanViews(const platform::BinaryStream& stream, const 
             const std::string_view window = bytes.substr(0, length);
             stop = SearchWindow(window, chunks, bytes.size() <= length, test);
             if (stop.index != npos) {
-                const std::string_view found = ChunkOf(window, stop.index);
-                std::memcpy(chunk.data(), found.data(), found.size());
-                chunkLength = found.size();
+                // A view of no bytes (a file that ends before the body) hands
+                // a null pointer; string_view's copy copies nothing from it.
+                chunkLength = ChunkOf(window, stop.index).copy(chunk.data(), chunk.size());
             }
         });
         if (!whole) return std::nullopt;
@@ -192,10 +192,7 @@ ScanResult ScanReads(platform::BinaryStream& stream, const ChunkTest& test, std:
 }
 
 ChunkTest TestOf(std::uint8_t majorVersionByte, HeaderLayout layout) {
-    const LayoutBytes& bytes = BytesOf(layout);
-    const bool cs = majorVersionByte == kFirstScannedRelease;
-    return {IsScannedRelease(majorVersionByte), cs ? bytes.CsMarker : bytes.BodyMarker,
-            cs ? std::string_view() : bytes.FieldDelimiter};
+    return {majorVersionByte, layout, RecordMarker(majorVersionByte, layout)};
 }
 
 }  // namespace

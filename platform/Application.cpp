@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileOpenEvent>
+#include <QPointer>
 #include <QTimer>
 #include <deque>
 #include <filesystem>
@@ -41,6 +42,8 @@ struct Runtime {
     bool deliveringDocument = false;
     std::deque<PendingDocument> pendingDocuments;
     bool updatingMenus = false;
+    // Owned by the QApplication it filters, so released with it.
+    QPointer<QObject> fileOpenFilter;
     std::unique_ptr<ApplicationBus> bus;  // while this instance owns the application's name
 };
 
@@ -97,6 +100,9 @@ bool ClaimApplicationName(const std::string& applicationId, std::vector<std::fil
 
 // Documents that the desktop hands in while the application runs (macOS).
 class FileOpenFilter final : public QObject {
+public:
+    using QObject::QObject;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::FileOpen) {
@@ -195,7 +201,11 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
         Quit(0);
         return;
     }
-    qApp->installEventFilter(new FileOpenFilter);
+    // Once per QApplication, however often initialisation runs with it.
+    if (!rt.fileOpenFilter) {
+        rt.fileOpenFilter = new FileOpenFilter(qApp);
+        qApp->installEventFilter(rt.fileOpenFilter);
+    }
     for (const auto& document : documents) rt.pendingDocuments.push_back({Make<FolderItem>(document), nullptr});
     Dispatch(startup);
 }

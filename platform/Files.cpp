@@ -348,4 +348,15 @@ Ref<FolderItem> GetApplicationBundleResources() {
     return resources;
 }
 
+Ref<Picture> LoadResourcePicture(Ref<Picture>& cache, std::string_view fileName) {
+    if (!cache) {
+        // Looked up on every call that gets here: the folder may appear later.
+        if (const Ref<FolderItem> resources = GetApplicationBundleResources()) {
+            // A nil child raises NilObjectException; the cache stays nil.
+            cache = resources->Child(fileName)->OpenAsPicture();
+        }
+    }
+    return cache;
+}
+
 }  // namespace platform

@@ -158,6 +158,18 @@ Ref<FolderItem> ExecutableFile();
 // unknown (an executable at "/", say).
 Ref<FolderItem> GetApplicationBundleResources();
 
+// Loads the picture file `fileName` from the application's resources folder
+// into `cache` on first use and returns the cache.
+//
+// A cache that holds a picture is returned as it is: the file is not looked at
+// again. Otherwise the resources folder is looked up anew; without one the
+// result is nil and nothing is recorded. The folder's child `fileName` is
+// opened as a picture and the result, possibly nil (missing file, not an
+// image), is stored in the cache, so a failed load is tried again on the next
+// call. A child lookup that yields no file reference raises
+// NilObjectException; nothing is caught here.
+Ref<Picture> LoadResourcePicture(Ref<Picture>& cache, std::string_view fileName);
+
 // Makes ExecutableFile() report `path` instead of the running executable, so
 // tests can give the application a resources folder of their own; nullopt
 // returns to the real executable.

@@ -1,5 +1,8 @@
 # Sourced by the run and test commands: installs the Debian packages that the
-# build and the tests need, when any of them is missing.
+# build and the tests need, when any of them is missing. The sanitizer build
+# needs nothing more: g++ brings AddressSanitizer's and UndefinedBehaviorSanitizer's
+# run-time libraries (libasan8, liblsan0 and libubsan1, through gcc-12's
+# libgcc-12-dev), and they print their stack traces with file and line by themselves.
 halvoric_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins fonts-noto-cjk
@@ -22,10 +25,23 @@ halvoric_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-halvoric_build() {
-  local source_dir build_dir
-  source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-  build_dir="${HALVORIC_BUILD_DIR:-$source_dir/build}"
-  cmake -S "$source_dir" -B "$build_dir" -G Ninja &&
+halvoric_source_dir() {
+  (cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+}
+
+# The folder of the plain build.
+halvoric_build_dir() {
+  echo "${HALVORIC_BUILD_DIR:-$(halvoric_source_dir)/build}"
+}
+
+# Configures and builds in the folder $1, with the CMake options that follow.
+halvoric_build_in() {
+  local build_dir="$1"
+  shift
+  cmake -S "$(halvoric_source_dir)" -B "$build_dir" -G Ninja "$@" &&
     cmake --build "$build_dir" --parallel "$(nproc)"
+}
+
+halvoric_build() {
+  halvoric_build_in "$(halvoric_build_dir)"
 }

@@ -8,15 +8,18 @@
 
 namespace halvoric {
 
-// The application object: answers the application's events and carries the
-// menu actions and the operations of the inspection and the update service.
-// It holds no state of its own.
+// Class1 is Halvoric's application object: it answers the application's
+// events, carries the menu actions and puts the answers of the inspection and
+// of the maker's service on screen. It holds no state of its own.
 class Class1 : public platform::Application {
 public:
     void Event_EnableMenuItems() override;
     void Event_OpenDocument(const platform::Ref<platform::FolderItem>& item) override;
     void Event_Open() override;
 
+    // The actions of the menu items "hiraku" (開く, open a document), "kono"
+    // (この…, About this application) and "upchk" (Update Check); each returns
+    // whether it handled the choice, which is always false.
     bool _hiraku_Action();
     bool _kono_Action();
     bool _upchk_Action();

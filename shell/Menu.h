@@ -24,7 +24,10 @@ private:
     static platform::Ref<Menu> _implicitInstance;
 };
 
-// The application's menu items, looked up by name in its current menu bar.
+// The application's menu items, looked up by name in its current menu bar:
+// "hiraku" (開く, "open") opens a document, "upchk" runs the update check, and
+// "kono" (from この, "this": about this application) shows the About window.
+// The fourth command, "clcopy" (clipboard copy), belongs to each result window.
 platform::Ref<platform::MenuItem> hiraku();
 platform::Ref<platform::MenuItem> upchk();
 platform::Ref<platform::AppleMenuItem> kono();

@@ -2,7 +2,7 @@
 
 #include "platform/Application.h"
 #include "platform/Window.h"
-#include "shell/BuildInfo.h"
+#include "product/Product.h"
 #include "shell/Class1.h"
 #include "shell/FileTypes.h"
 #include "shell/Menu.h"
@@ -11,9 +11,9 @@ namespace halvoric {
 
 int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
-    const platform::ApplicationInfo info{std::string(build::kProductName), build::kMajorVersion,
-                                         build::kMinorVersion, build::kBugVersion,
-                                         std::string(build::kLongVersion), std::string(build::kApplicationId)};
+    const platform::ApplicationInfo info{std::string(product::kProductName), product::kMajorVersion,
+                                         product::kMinorVersion, product::kBugVersion,
+                                         std::string(product::kLongVersion), std::string(product::kApplicationId)};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();

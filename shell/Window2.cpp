@@ -2,10 +2,10 @@
 
 #include <functional>
 
-#include "inspection/ReleaseIcons.h"
 #include "platform/Design.h"
 #include "platform/Desktop.h"
-#include "shell/BuildInfo.h"
+#include "platform/Files.h"
+#include "product/Product.h"
 #include "shell/Class1.h"
 
 namespace halvoric {
@@ -15,7 +15,7 @@ using namespace platform;
 namespace {
 
 std::string MailLink() {
-    return "mailto:" + std::string(build::kContactMail);
+    return "mailto:" + std::string(product::kContactMail);
 }
 
 Ref<Picture>& morvelCache() { static Ref<Picture> pic; return pic; }
@@ -68,7 +68,7 @@ void Window2::CreateControls0() {
     const TextStyle link{.font = "Osaka", .underline = true};
     auto web = AddControl({.control = {.name = "StaticText1", .left = 20, .top = 117, .width = 210, .height = 20,
                                        .tabIndex = 1},
-                           .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = link},
+                           .text = std::string(product::kWebPage), .textColor = RGB(0, 0, 255), .style = link},
                           11);
     web->MouseExit = std::bind_front(&Window2::StaticText1_MouseExit, this);
     web->MouseEnter = std::bind_front(&Window2::StaticText1_MouseEnter, this);
@@ -116,7 +116,7 @@ void Window2::StaticText1_MouseEnter(Label& label) { label.SetTextColor(RGB(255,
 bool Window2::StaticText1_MouseDown(Label&, std::int32_t, std::int32_t) { return true; }
 
 void Window2::StaticText1_MouseUp(Label&, std::int32_t, std::int32_t) {
-    ShowURL(std::string(build::kWebPage) + "/");
+    ShowURL(std::string(product::kWebPage) + "/");
 }
 
 void Window2::StaticText2_MouseUp(Label&, std::int32_t, std::int32_t) {

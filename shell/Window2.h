@@ -8,7 +8,7 @@
 
 namespace halvoric {
 
-// The About window: the maker's logo, product name and version, links to the
+// Window2 is the About window: the maker's logo, product name and version, links to the
 // maker's web page and contact address, and "Close". At most one is open.
 class Window2 : public platform::Window {
 public:

@@ -1,6 +1,6 @@
 #include "update/ServiceHost.h"
 
-#include "shell/BuildInfo.h"
+#include "product/Product.h"
 
 namespace halvoric {
 
@@ -14,7 +14,7 @@ std::optional<std::string>& HostOverride() {
 }  // namespace
 
 std::string ServiceHost() {
-    return HostOverride().value_or(std::string(build::kServiceHost));
+    return HostOverride().value_or(std::string(product::kServiceHost));
 }
 
 void SetServiceHostForTesting(std::optional<std::string> host) {

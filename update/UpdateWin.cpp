@@ -4,7 +4,7 @@
 
 #include "platform/Design.h"
 #include "platform/Desktop.h"
-#include "shell/BuildInfo.h"
+#include "product/Product.h"
 
 namespace halvoric {
 
@@ -58,7 +58,7 @@ void UpdateWin::PushButton1_Action(PushButton&) {
 }
 
 void UpdateWin::PushButton2_Action(PushButton&) {
-    ShowURL(build::kWebPage);
+    ShowURL(product::kWebPage);
     Instance()->Close();
 }
 

@@ -7,8 +7,9 @@
 
 namespace halvoric {
 
-// The update notice: a new version has been published; one button opens the
-// maker's web page, the other only closes the notice. At most one is open.
+// UpdateWin is the update notice: a new version has been published; one
+// button opens the maker's web page, the other only closes the notice. At
+// most one is open.
 class UpdateWin : public platform::Window {
 public:
     static constexpr std::string_view kClassName = "UpdateWin.UpdateWin";

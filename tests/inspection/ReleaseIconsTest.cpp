@@ -16,6 +16,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Files.h"
+#include "tests/support/FakeInstallation.h"
 
 namespace halvoric {
 namespace {
@@ -37,41 +38,18 @@ const std::array<Accessor, 8>& Accessors() {
     return accessors;
 }
 
-// A fake installation in a temporary folder: <root>/bin/halvoric is reported as
-// the running executable, so the resources folder is <root>/Resources. The
-// icon caches start empty and are emptied again afterwards.
-class ResourcePictureTest : public ::testing::Test {
+// A fake installation whose icon caches start empty and are emptied again
+// afterwards.
+class ResourcePictureTest : public testing::FakeInstallation {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(temp_.isValid());
-        root_ = fs::path(temp_.path().toStdString());
-        fs::create_directories(root_ / "bin");
-        std::ofstream(root_ / "bin" / "halvoric") << "#!/bin/sh\n";
-        platform::SetExecutableFileForTesting(root_ / "bin" / "halvoric");
+        FakeInstallation::SetUp();
         ForgetReleaseIconsForTesting();
     }
     void TearDown() override {
-        platform::SetExecutableFileForTesting(std::nullopt);
+        FakeInstallation::TearDown();
         ForgetReleaseIconsForTesting();
     }
-
-    fs::path Resources() const { return root_ / "Resources"; }
-    void MakeResources() const { fs::create_directories(Resources()); }
-
-    // A plain TIFF image of the given size and colour.
-    void WriteImage(const std::string& name, int width, int height, QColor colour = Qt::red) const {
-        MakeResources();
-        QImage image(width, height, QImage::Format_ARGB32);
-        image.fill(colour);
-        ASSERT_TRUE(image.save(QString::fromStdString((Resources() / name).string()), "TIFF"));
-    }
-    void WriteBytes(const std::string& name, const std::string& bytes) const {
-        MakeResources();
-        std::ofstream(Resources() / name, std::ios::binary | std::ios::trunc) << bytes;
-    }
-
-    QTemporaryDir temp_;
-    fs::path root_;
 };
 
 TEST(ReleaseIconFiles, TiffReaderIsPresent) {
@@ -104,94 +82,11 @@ TEST(ReleaseIconFiles, CommittedPicturesLoadAtTheirSizesAndDiffer) {
     }
 
     Ref<Picture> logoCache;
-    const Ref<Picture> logo = LoadResourcePicture(logoCache, "morvel.tif");
+    const Ref<Picture> logo = platform::LoadResourcePicture(logoCache, "morvel.tif");
     ASSERT_TRUE(logo);
     EXPECT_EQ(logo->Width(), 170);
     EXPECT_EQ(logo->Height(), 65);
     ForgetReleaseIconsForTesting();
-}
-
-TEST_F(ResourcePictureTest, NoResourcesFolderGivesNilAndIsLookedUpAgain) {
-    Ref<Picture> cache;
-    EXPECT_FALSE(LoadResourcePicture(cache, "cs2.tif"));
-    EXPECT_FALSE(cache);
-
-    // A file where the folder should be is no resources folder either.
-    std::ofstream(Resources()) << "not a folder";
-    EXPECT_FALSE(LoadResourcePicture(cache, "cs2.tif"));
-    fs::remove(Resources());
-
-    WriteImage("cs2.tif", 64, 64);
-    const Ref<Picture> loaded = LoadResourcePicture(cache, "cs2.tif");
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded, cache);
-    EXPECT_EQ(loaded->Width(), 64);
-}
-
-TEST_F(ResourcePictureTest, MissingFileGivesNilThenLoadsWhenAdded) {
-    MakeResources();
-    Ref<Picture> cache;
-    EXPECT_FALSE(LoadResourcePicture(cache, "cs2.tif"));
-    EXPECT_FALSE(LoadResourcePicture(cache, "cs2.tif"));
-    EXPECT_FALSE(cache);
-
-    WriteImage("cs2.tif", 64, 64);
-    ASSERT_TRUE(LoadResourcePicture(cache, "cs2.tif"));
-    EXPECT_TRUE(cache);
-}
-
-TEST_F(ResourcePictureTest, FileThatIsNoImageGivesNilAndIsTriedAgain) {
-    WriteBytes("cs3.tif", std::string("II*\0 this is not a picture", 27));
-    Ref<Picture> cache;
-    EXPECT_FALSE(LoadResourcePicture(cache, "cs3.tif"));
-    WriteBytes("cs3.tif", "");
-    EXPECT_FALSE(LoadResourcePicture(cache, "cs3.tif"));
-    fs::remove(Resources() / "cs3.tif");
-    fs::create_directory(Resources() / "cs3.tif");
-    EXPECT_FALSE(LoadResourcePicture(cache, "cs3.tif"));
-    EXPECT_FALSE(cache);
-
-    fs::remove(Resources() / "cs3.tif");
-    WriteImage("cs3.tif", 64, 64);
-    EXPECT_TRUE(LoadResourcePicture(cache, "cs3.tif"));
-}
-
-TEST_F(ResourcePictureTest, LoadedPictureIsKeptWithoutTouchingTheDiskAgain) {
-    WriteImage("cs6.tif", 64, 64, Qt::red);
-    Ref<Picture> cache;
-    const Ref<Picture> first = LoadResourcePicture(cache, "cs6.tif");
-    ASSERT_TRUE(first);
-
-    // Replaced on disk: the old picture stays.
-    WriteImage("cs6.tif", 32, 16, Qt::blue);
-    const Ref<Picture> second = LoadResourcePicture(cache, "cs6.tif");
-    EXPECT_EQ(second, first);
-    EXPECT_EQ(second->Width(), 64);
-    EXPECT_EQ(second->Image().pixelColor(0, 0), QColor(Qt::red));
-
-    // An executable at "/" has no parents: any lookup would raise. A loaded
-    // cache answers without one.
-    fs::remove_all(Resources());
-    platform::SetExecutableFileForTesting(fs::path("/"));
-    EXPECT_EQ(LoadResourcePicture(cache, "cs6.tif"), first);
-}
-
-TEST_F(ResourcePictureTest, LookupFailuresPassThroughAndLeaveTheCacheEmpty) {
-    WriteImage("cs.tif", 64, 64);
-    Ref<Picture> cache;
-
-    // A name the folder can give no child for.
-    EXPECT_THROW(LoadResourcePicture(cache, ""), platform::NilObjectException);
-    EXPECT_THROW(LoadResourcePicture(cache, "../cs.tif"), platform::NilObjectException);
-    EXPECT_FALSE(cache);
-
-    // The executable's folders are missing.
-    platform::SetExecutableFileForTesting(fs::path("/"));
-    EXPECT_THROW(LoadResourcePicture(cache, "cs.tif"), platform::NilObjectException);
-    EXPECT_FALSE(cache);
-
-    platform::SetExecutableFileForTesting(root_ / "bin" / "halvoric");
-    EXPECT_TRUE(LoadResourcePicture(cache, "cs.tif"));
 }
 
 TEST_F(ResourcePictureTest, EachAccessorLoadsItsOwnFileIntoItsOwnCache) {
@@ -205,11 +100,17 @@ TEST_F(ResourcePictureTest, EachAccessorLoadsItsOwnFileIntoItsOwnCache) {
         ASSERT_TRUE(first[i]) << Accessors()[i].file;
         EXPECT_EQ(first[i]->Width(), 10 + static_cast<int>(i)) << Accessors()[i].file;
     }
-    // Gone from disk, still served from the caches, each its own object.
+    // Gone from disk, still served from the caches, each its own object, and
+    // the same through the icon's name.
     fs::remove_all(Resources());
     for (std::size_t i = 0; i < Accessors().size(); ++i) {
         EXPECT_EQ(Accessors()[i].load(), first[i]) << Accessors()[i].file;
+        const std::string file = Accessors()[i].file;
+        EXPECT_EQ(ReleaseIcon(file.substr(0, file.size() - 4)), first[i]) << file;
     }
+    EXPECT_FALSE(ReleaseIcon("cs7"));
+    EXPECT_FALSE(ReleaseIcon("cs.tif"));
+    EXPECT_FALSE(ReleaseIcon(""));
 }
 
 TEST_F(ResourcePictureTest, Cs5AndCs55KeepSeparateCaches) {

@@ -14,7 +14,7 @@
 #include "platform/Desktop.h"
 #include "platform/Menu.h"
 #include "platform/Window.h"
-#include "tests/support/AppFixture.h"
+#include "tests/support/RecordingDesktop.h"
 
 namespace platform {
 namespace {

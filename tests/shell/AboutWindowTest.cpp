@@ -20,12 +20,12 @@
 #include <fstream>
 #include <string>
 
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/Picture.h"
 #include "platform/Window.h"
-#include "shell/BuildInfo.h"
+#include "product/Product.h"
 #include "shell/Class1.h"
 #include "shell/Window2.h"
 #include "tests/support/AppFixture.h"
@@ -245,8 +245,8 @@ TEST_F(AboutWindowTest, DesignValuesShowOnScreen) {
     EXPECT_FALSE(about->StaticText5()->LabelWidget()->font().bold());
     EXPECT_EQ(ShownColor(about->StaticText3()), QColor(0, 0, 0));
     EXPECT_EQ(ShownColor(about->StaticText5()), QColor(0, 0, 0));
-    EXPECT_EQ(about->StaticText1()->Text(), std::string(build::kWebPage));
-    EXPECT_EQ(about->StaticText2()->Text(), "mailto:" + std::string(build::kContactMail));
+    EXPECT_EQ(about->StaticText1()->Text(), std::string(product::kWebPage));
+    EXPECT_EQ(about->StaticText2()->Text(), "mailto:" + std::string(product::kContactMail));
     for (const auto& link : {about->StaticText1(), about->StaticText2()}) {
         EXPECT_TRUE(link->LabelWidget()->font().underline()) << link->Name();
         EXPECT_FALSE(link->LabelWidget()->font().bold()) << link->Name();
@@ -311,9 +311,9 @@ TEST_F(AboutWindowTest, LinksOpenOnReleaseWhereverTheButtonIsReleased) {
     ASSERT_TRUE(about);
     QWidget* web = about->StaticText1()->Widget();
     QWidget* mail = about->StaticText2()->Widget();
-    const std::string webLink = std::string(build::kWebPage) + "/";
-    const std::string mailLink = "mailto:" + std::string(build::kContactMail);
-    ASSERT_FALSE(build::kWebPage.ends_with("/"));
+    const std::string webLink = std::string(product::kWebPage) + "/";
+    const std::string mailLink = "mailto:" + std::string(product::kContactMail);
+    ASSERT_FALSE(product::kWebPage.ends_with("/"));
 
     // Pressed on the web link, released outside it, in blank window space.
     QTest::mousePress(web, Qt::LeftButton, {}, QPoint(30, 10));

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 #include "platform/Application.h"
 #include "platform/MenuBarView.h"
 #include "platform/Window.h"

@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 #include "platform/Application.h"
 #include "platform/Window.h"
 #include "shell/Class1.h"
@@ -158,6 +158,34 @@ TEST_F(LaunchTest, ADocumentTheDesktopHandsInWhileRunningOpensAWindow) {
         platform::Quit(0);
     });
     EXPECT_EQ(status, 0);
+}
+
+// Initialisation runs again with the same QApplication in a test process:
+// the second run adds nothing to the application object, and a document the
+// desktop hands in still opens one window.
+TEST_F(LaunchTest, ASecondLaunchWithTheSameQApplicationAddsNothingToIt) {
+    const fs::path document = CraftedDocument(HeaderLayout::LittleEndian, 0x05, 100).WriteTo(folder.File("again.indd"));
+    qsizetype childrenWhenRunning[2] = {-1, -1};
+    for (int launch = 0; launch < 2; ++launch) {
+        bool sent = false;
+        const int status = Launch({}, [&] {
+            if (!sent) {
+                sent = true;
+                QFileOpenEvent event(QString::fromStdString(document.string()));
+                QApplication::sendEvent(qApp, &event);
+            }
+            return platform::WindowCount() == 1;
+        }, [&] {
+            childrenWhenRunning[launch] = qApp->children().size();
+            platform::Quit(0);
+        });
+        EXPECT_EQ(status, 0) << launch;
+        EXPECT_EQ(platform::WindowCount(), 1) << launch;
+        platform::ResetRuntimeForTesting();
+        ReleaseModuleState();
+    }
+    EXPECT_NE(childrenWhenRunning[0], -1);
+    EXPECT_EQ(childrenWhenRunning[1], childrenWhenRunning[0]);
 }
 
 TEST_F(LaunchTest, ADocumentThatCannotBeReadEndsTheApplicationBeforeTheNext) {

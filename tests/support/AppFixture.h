@@ -2,40 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <filesystem>
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "platform/Desktop.h"
-#include "platform/Files.h"
+#include "tests/support/RecordingDesktop.h"
 
 namespace halvoric::testing {
-
-// Answers the desktop's dialogs and records what the program showed and
-// opened, so that tests run without a person.
-struct DesktopRecord {
-    std::vector<std::string> messages;
-    std::vector<std::string> urls;
-    int fileDialogs = 0;
-    std::vector<std::string> fileDialogFilters;  // "name:extensions" of the types offered
-    std::optional<std::filesystem::path> fileToChoose;  // nullopt: the user cancels
-    std::function<void()> onMessage;  // runs while a message box is up
-};
-
-class RecordingDesktop final : public platform::DesktopServices {
-public:
-    explicit RecordingDesktop(DesktopRecord& record) : record_(record) {}
-    void ShowMessage(const std::string& text) override;
-    std::optional<std::filesystem::path> ChooseFileToOpen(const std::vector<const platform::FileType*>& types) override;
-    void OpenURL(const std::string& url) override;
-
-private:
-    DesktopRecord& record_;
-};
 
 // A started application in the test's own process: the framework's state is
 // reset, the program's start-up steps have run (document type, application
@@ -49,12 +18,5 @@ protected:
 
     DesktopRecord desktop;
 };
-
-// Processes events until `condition` holds or `timeoutMs` passes; returns
-// whether it holds.
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
-
-// The Halvoric version data used by tests (1.2.0).
-void UseVersion(int major, int minor, int bug, const std::string& longVersion);
 
 }  // namespace halvoric::testing

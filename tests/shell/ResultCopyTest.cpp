@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/Window.h"

@@ -8,9 +8,9 @@
 
 namespace halvoric {
 
-// The result window: what the inspection found in one document. A new one is
-// made for every document; its labels hold the result, which Copy puts on
-// the clipboard.
+// Window1 is the result window: what the inspection found in one document. A
+// new one is made for every document; its labels are the only place the
+// result lives, and Copy ("clcopy", clipboard copy) reads them back.
 class Window1 : public platform::Window {
 public:
     static constexpr std::string_view kClassName = "Window1.Window1";
@@ -20,14 +20,14 @@ public:
     void CreateControls() override;
     void CreateControls0();
 
-    platform::Ref<platform::PushButton> PushButton2() const;
-    platform::Ref<platform::Label> StaticText1() const;
-    platform::Ref<platform::Label> StaticText2() const;
-    platform::Ref<platform::Label> StaticText3() const;
-    platform::Ref<platform::Label> StaticText4() const;
-    platform::Ref<platform::Label> StaticText5() const;
-    platform::Ref<platform::Label> Label1() const;
-    platform::Ref<platform::Canvas> Canvas1() const;
+    platform::Ref<platform::PushButton> PushButton2() const;  // "閉じる": closes this window
+    platform::Ref<platform::Label> StaticText1() const;       // the heading "Halvoric"
+    platform::Ref<platform::Label> StaticText2() const;       // the release name
+    platform::Ref<platform::Label> StaticText3() const;       // the edition
+    platform::Ref<platform::Label> StaticText4() const;       // link to the maker's web page
+    platform::Ref<platform::Label> StaticText5() const;       // the version-number text
+    platform::Ref<platform::Label> Label1() const;            // hidden: the file name, for Copy
+    platform::Ref<platform::Canvas> Canvas1() const;          // the release icon
 
     void PushButton2_Action(platform::PushButton& button);
     bool StaticText4_MouseDown(platform::Label& label, std::int32_t x, std::int32_t y);

@@ -1,11 +1,11 @@
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 
 #include <functional>
 
 #include "platform/Design.h"
 #include "platform/Desktop.h"
 #include "platform/Text.h"
-#include "shell/BuildInfo.h"
+#include "product/Product.h"
 #include "shell/Menu.h"
 
 namespace halvoric {
@@ -55,7 +55,7 @@ void Window1::CreateControls0() {
                10);
     auto link = AddControl({.control = {.name = "StaticText4", .left = 20, .top = 114, .width = 151, .height = 20,
                                         .tabIndex = 5},
-                            .text = std::string(build::kWebPage), .textColor = RGB(0, 0, 255), .style = osaka},
+                            .text = std::string(product::kWebPage), .textColor = RGB(0, 0, 255), .style = osaka},
                            12);
     link->MouseDown = std::bind_front(&Window1::StaticText4_MouseDown, this);
     link->MouseExit = std::bind_front(&Window1::StaticText4_MouseExit, this);
@@ -102,7 +102,7 @@ void Window1::StaticText4_MouseEnter(Label& label) {
 }
 
 void Window1::StaticText4_MouseUp(Label&, std::int32_t, std::int32_t) {
-    ShowURL(build::kWebPage);
+    ShowURL(product::kWebPage);
 }
 
 // Copy ---------------------------------------------------------------------

@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 #include "platform/Window.h"
-#include "shell/BuildInfo.h"
+#include "product/Product.h"
 #include "shell/Class1.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/CraftedDocument.h"
@@ -57,7 +57,7 @@ TEST_F(ResultWindowTest, TheWindowIsAFixedDocumentWindowWithItsControlsInPlace) 
         {"StaticText1", {20, 10, 240, 20}, "Halvoric"},
         {"StaticText2", {104, 42, 161, 20}, "Adobe InDesign CS3"},
         {"StaticText3", {105, 61, 137, 18}, "不明"},
-        {"StaticText4", {20, 114, 151, 20}, build::kWebPage.data()},
+        {"StaticText4", {20, 114, 151, 20}, product::kWebPage.data()},
         {"StaticText5", {105, 82, 160, 25}, "不明"},
         {"Label1", {183, 12, 91, 20}, "flyer.indd"},
         {"Canvas1", {34, 42, 64, 64}, nullptr},
@@ -106,7 +106,7 @@ TEST_F(ResultWindowTest, TheLinkTurnsRedUnderThePointerAndOpensThePageWhereverRe
     QTest::mousePress(widget, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(200, -60));
     ASSERT_EQ(desktop.urls.size(), 1u);
-    EXPECT_EQ(desktop.urls[0], build::kWebPage);
+    EXPECT_EQ(desktop.urls[0], product::kWebPage);
 
     // Other labels open nothing.
     QTest::mouseClick(window->StaticText2()->Widget(), Qt::LeftButton);

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "inspection/ReleaseIcons.h"
-#include "inspection/Window1.h"
+#include "shell/Window1.h"
 #include "platform/Application.h"
 #include "platform/Files.h"
 #include "platform/Picture.h"

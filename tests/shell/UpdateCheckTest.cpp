@@ -24,7 +24,7 @@
 #include "platform/Files.h"
 #include "platform/SSLSocket.h"
 #include "platform/Window.h"
-#include "shell/BuildInfo.h"
+#include "product/Product.h"
 #include "shell/Class1.h"
 #include "shell/Startup.h"
 #include "tests/support/AppFixture.h"
@@ -582,7 +582,7 @@ TEST_F(UpdateWinTest, IsResizableWithinItsLimitsAndHasNoMaximiseButton) {
 TEST_F(UpdateWinTest, VisitSiteOpensTheMakersWebPageThenCloses) {
     QTest::mouseClick(VisitSite(), Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0].url, std::string(halvoric::build::kWebPage));
+    EXPECT_EQ(opened[0].url, std::string(halvoric::product::kWebPage));
     EXPECT_TRUE(opened[0].noticeOpen);  // the page first, the close after it
     EXPECT_TRUE(Closed());
     EXPECT_EQ(platform::WindowCount(), 0);
@@ -605,7 +605,7 @@ TEST_F(UpdateWinTest, ReturnPressesTheDefaultButton) {
     QTest::keyClick(focus ? focus : notice->Widget(), Qt::Key_Return);
     ASSERT_TRUE(WaitFor([this] { return !opened.empty(); }, 2000));
     EXPECT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0].url, std::string(halvoric::build::kWebPage));
+    EXPECT_EQ(opened[0].url, std::string(halvoric::product::kWebPage));
     EXPECT_TRUE(Closed());
 }
 

@@ -1,0 +1,31 @@
+#include "update/ServiceRequest.h"
+
+#include "platform/Dictionary.h"
+#include "update/HTTPSecureSocket.h"
+#include "update/ServiceHost.h"
+
+namespace halvoric {
+
+ServiceReply PostServiceForm(std::string_view path, const ServiceForm& form, std::int32_t timeoutSeconds) {
+    HTTPSecureSocket socket;
+    socket.SetSecure(true);
+    auto fields = platform::Make<platform::Dictionary>();
+    fields->SetValue("app_id", form.appId);
+    fields->SetValue("ver", form.version);
+    fields->SetValue("regi", form.productName);
+    socket.SetFormData(fields);
+    ServiceReply reply;
+    reply.body = socket.Post("https://" + ServiceHost() + std::string(path), timeoutSeconds);
+    reply.httpStatus = socket.HTTPStatusCode();
+    reply.errorCode = socket.ErrorCode();
+    socket.Close();
+    return reply;
+}
+
+UpdateOutcome JudgeVersionCheckReply(std::string_view body) {
+    if (body == "true") return UpdateOutcome::UpdateAvailable;
+    if (body == "false") return UpdateOutcome::UpToDate;
+    return UpdateOutcome::CheckFailed;
+}
+
+}  // namespace halvoric
