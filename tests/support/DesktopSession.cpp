@@ -1,11 +1,9 @@
 #include "tests/support/DesktopSession.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QThread>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +12,8 @@
 
 #include <fstream>
 #include <iterator>
+
+#include "tests/support/RecordingDesktop.h"
 
 extern char** environ;
 
@@ -30,14 +30,7 @@ constexpr int kToolMs = 10000;
 }  // namespace
 
 bool PollUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(20);
-    }
-    return true;
+    return WaitFor(condition, timeoutMs, /*pauseMs=*/20);
 }
 
 // ChildProcess ----------------------------------------------------------------

@@ -99,8 +99,8 @@ private:
     std::string name_;
 };
 
-// Polls `condition` every few milliseconds until it holds or `timeoutMs`
-// passes; returns whether it holds.
+// Polls `condition` (processing events) until it holds or `timeoutMs` passes,
+// resting a little between polls; returns whether it holds.
 bool PollUntil(const std::function<bool()>& condition, int timeoutMs);
 
 }  // namespace halvoric::testing

@@ -1,5 +1,7 @@
 #include "tests/support/RecordingDesktop.h"
 
+#include <QThread>
+
 #include "platform/Application.h"
 
 namespace halvoric::testing {
@@ -20,12 +22,13 @@ void RecordingDesktop::OpenURL(const std::string& url) {
     record_.urls.push_back(url);
 }
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs, int pauseMs) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
         if (timer.elapsed() > timeoutMs) return false;
         QApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (pauseMs > 0) QThread::msleep(static_cast<unsigned long>(pauseMs));
     }
     return true;
 }

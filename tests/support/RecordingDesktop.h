@@ -38,8 +38,9 @@ private:
 };
 
 // Processes events until `condition` holds or `timeoutMs` passes; returns
-// whether it holds.
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+// whether it holds. `pauseMs` rests between tests of a condition that is
+// costly to test (one that asks another process).
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000, int pauseMs = 0);
 
 // The Halvoric version data used by tests (1.2.0).
 void UseVersion(int major, int minor, int bug, const std::string& longVersion);
