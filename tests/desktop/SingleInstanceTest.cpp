@@ -108,6 +108,17 @@ protected:
         return text;
     }
 
+    // The windows on the server and what each launch has said, for a failure.
+    std::string Report() {
+        std::string text = "windows: " + Describe(display->Windows());
+        for (const auto& launch : launches) {
+            text += "\nlaunch " + std::to_string(launch->Pid()) + (launch->Running() ? " running" : " ended");
+            if (const std::optional<int> status = launch->ExitStatus()) text += " with status " + std::to_string(*status);
+            text += ", said: " + launch->ErrorOutput();
+        }
+        return text;
+    }
+
     TemporaryFolder folder;
     std::unique_ptr<PrivateDisplay> display;
     std::unique_ptr<PrivateBus> bus;
@@ -117,15 +128,15 @@ protected:
 TEST_F(SingleInstanceTest, ASecondLaunchHandsItsDocumentsToTheFirstAndEndsWithStatusZero) {
     for (const auto& name : {kSpaced, kJapanese, kNotUtf8}) Document(name);
     ChildProcess& first = Launch({});
-    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle})) << Describe(display->Windows());
+    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle})) << Report();
 
     ChildProcess& second = Launch({kSpaced, kJapanese, kNotUtf8});
-    ASSERT_TRUE(second.WaitForExit(kExitMs)) << "the second launch did not end";
+    ASSERT_TRUE(second.WaitForExit(kExitMs)) << "the second launch did not end: " << Report();
     EXPECT_EQ(second.ExitStatus(), 0) << second.ErrorOutput();
 
     // The first shows every document, each in one window titled with exactly
     // its file name; the second showed nothing and made no report of its own.
-    ASSERT_TRUE(WaitForWindows(first.Pid(), {kSpaced, kJapanese, kNotUtf8Title})) << Describe(display->Windows());
+    ASSERT_TRUE(WaitForWindows(first.Pid(), {kSpaced, kJapanese, kNotUtf8Title})) << Report();
     const std::vector<Window> all = display->Windows();
     for (const auto& title : {kSpaced, kJapanese, kNotUtf8Title}) EXPECT_EQ(Titled(all, title), 1) << title;
     EXPECT_EQ(Titled(all, kMenuBarTitle), 1) << "one menu-bar window: " << Describe(all);
@@ -136,7 +147,7 @@ TEST_F(SingleInstanceTest, ASecondLaunchHandsItsDocumentsToTheFirstAndEndsWithSt
 TEST_F(SingleInstanceTest, ASecondLaunchWithoutDocumentsBringsTheMenuBarWindowToTheFrontAndEnds) {
     Document(kSpaced);
     ChildProcess& first = Launch({kSpaced});
-    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle, kSpaced})) << Describe(display->Windows());
+    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle, kSpaced})) << Report();
     // With no window manager both stand at the top-left; the result window,
     // opened last, is above the menu-bar window (windows are listed topmost first).
     const auto above = [&](const std::string& upper, const std::string& lower) {
@@ -151,7 +162,7 @@ TEST_F(SingleInstanceTest, ASecondLaunchWithoutDocumentsBringsTheMenuBarWindowTo
     ChildProcess& second = Launch({});
     ASSERT_TRUE(second.WaitForExit(kExitMs));
     EXPECT_EQ(second.ExitStatus(), 0) << second.ErrorOutput();
-    EXPECT_TRUE(PollUntil([&] { return above(kMenuBarTitle, kSpaced); }, kWindowsMs)) << Describe(display->Windows());
+    EXPECT_TRUE(PollUntil([&] { return above(kMenuBarTitle, kSpaced); }, kWindowsMs)) << Report();
     EXPECT_EQ(Titled(display->Windows(), kMenuBarTitle), 1);
     EXPECT_EQ(Titled(display->Windows(), kSpaced), 1);
 }
@@ -172,7 +183,7 @@ TEST_F(SingleInstanceTest, LaunchesAtTheSameMomentEndWithOneApplicationShowingEv
     ASSERT_TRUE(PollUntil([&] {
         return std::count_if(started.begin(), started.end(), [](ChildProcess* p) { return !p->Running(); }) ==
                static_cast<long>(sets.size()) - 1;
-    }, kExitMs)) << Describe(display->Windows());
+    }, kExitMs)) << Report();
     ChildProcess* survivor = nullptr;
     for (ChildProcess* launch : started) {
         if (launch->Running()) {
@@ -183,7 +194,7 @@ TEST_F(SingleInstanceTest, LaunchesAtTheSameMomentEndWithOneApplicationShowingEv
     }
     ASSERT_NE(survivor, nullptr);
     titles.push_back(kMenuBarTitle);
-    ASSERT_TRUE(WaitForWindows(survivor->Pid(), titles)) << Describe(display->Windows());
+    ASSERT_TRUE(WaitForWindows(survivor->Pid(), titles)) << Report();
     const std::vector<Window> all = display->Windows();
     for (const auto& title : titles) EXPECT_EQ(Titled(all, title), 1) << title << ": " << Describe(all);
     EXPECT_EQ(WindowsOf(survivor->Pid()).size(), all.size()) << "windows of another launch: " << Describe(all);
@@ -192,9 +203,9 @@ TEST_F(SingleInstanceTest, LaunchesAtTheSameMomentEndWithOneApplicationShowingEv
 TEST_F(SingleInstanceTest, WithoutABusEachLaunchRunsAloneAndSaysNothing) {
     Document(kSpaced);
     ChildProcess& first = Launch({}, /*withBus=*/false);
-    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle})) << Describe(display->Windows());
+    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle})) << Report();
     ChildProcess& second = Launch({kSpaced}, /*withBus=*/false);
-    ASSERT_TRUE(WaitForWindows(second.Pid(), {kMenuBarTitle, kSpaced})) << Describe(display->Windows());
+    ASSERT_TRUE(WaitForWindows(second.Pid(), {kMenuBarTitle, kSpaced})) << Report();
     EXPECT_TRUE(first.Running());
     EXPECT_TRUE(second.Running());
     EXPECT_EQ(Titled(WindowsOf(first.Pid()), kSpaced), 0);
@@ -205,7 +216,7 @@ TEST_F(SingleInstanceTest, WithoutABusEachLaunchRunsAloneAndSaysNothing) {
 TEST_F(SingleInstanceTest, TheMenuBarWindowStandsTopLeftFixedInSizeWithoutMaximiseAndTitlesAreBare) {
     Document(kJapanese);
     ChildProcess& first = Launch({kJapanese});
-    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle, kJapanese})) << Describe(display->Windows());
+    ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle, kJapanese})) << Report();
     const std::vector<Window> windows = WindowsOf(first.Pid());
     const auto bar = std::find_if(windows.begin(), windows.end(), [](const Window& w) { return w.title == kMenuBarTitle; });
     ASSERT_NE(bar, windows.end());
