@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,7 +92,10 @@ const std::string kRequest = "GET / HTTP/1.0\r\n\r\n";
 class SSLSocketTest : public ::testing::Test {
 protected:
     void SetUp() override { SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem()); }
-    void TearDown() override { SSLSocket::ClearTrustAnchorsForTesting(); }
+    void TearDown() override {
+        SSLSocket::ClearTrustAnchorsForTesting();
+        SSLSocket::ClearAddressesForTesting();
+    }
 
     static void Aim(RecordingSocket& socket, const std::string& host, int port) {
         socket.SetAddress(host);
@@ -343,6 +347,135 @@ TEST_F(SSLSocketTest, CloseFromAnEventHandlerStopsFurtherEvents) {
     ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("DataAvailable"); }));
     for (int i = 0; i < 20; ++i) socket.Poll();
     EXPECT_FALSE(socket.Saw("Error"));
+    EXPECT_FALSE(socket.IsConnected());
+}
+
+// ---- several addresses for one name ----------------------------------------------------------
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST_F(SSLSocketTest, AFirstAddressThatNeverAnswersGivesWayToTheNextAfterAQuarterSecond) {
+    TlsTestServer server(TlsTestServer::Reply("answered"));
+    // The first address takes no connection and refuses none: its queue is
+    // full. IPv6 where the machine has it, as with a broken IPv6 route.
+    std::string silent = "::1";
+    auto unanswered = std::make_unique<testsupport::UnansweredListener>(silent, server.Port());
+    if (!unanswered->Listening()) {
+        silent = "127.0.0.2";
+        unanswered = std::make_unique<testsupport::UnansweredListener>(silent, server.Port());
+    }
+    if (!unanswered->Listening()) GTEST_SKIP() << "no address on which a listener can be left unanswered";
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {silent, "127.0.0.1"});
+
+    RecordingSocket socket;
+    Aim(socket, TlsTestServer::kServiceName, server.Port());
+    const auto start = Clock::now();
+    socket.Connect();
+    ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); }));
+    const double connected = SecondsSince(start);
+    EXPECT_GE(connected, 0.25);  // the first address had its quarter second
+    EXPECT_LT(connected, 1.0);
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.Names().front(), "Connected");
+    EXPECT_EQ(socket.received, "answered");
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kConnectionClosed);
+    // The certificate was checked against the name, which went out as SNI.
+    EXPECT_EQ(server.ServerNames(), std::vector<std::string>{TlsTestServer::kServiceName});
+}
+
+TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
+    // Nothing listens on 127.0.0.2 to 127.0.0.5 at the server's port. Waiting
+    // a quarter second after each refusal would take a second in all.
+    TlsTestServer::Script script = TlsTestServer::Reply("plain reply");
+    script.tls = false;
+    TlsTestServer server(script);
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName,
+                                      {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1"});
+    RecordingSocket socket;
+    socket.SetSecure(false);
+    Aim(socket, TlsTestServer::kServiceName, server.Port());
+    const auto start = Clock::now();
+    socket.Connect();
+    ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); }));
+    EXPECT_LT(SecondsSince(start), 0.2);
+    EXPECT_EQ(socket.Names(), std::vector<std::string>{"Connected"});
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.received, "plain reply");
+    EXPECT_EQ(server.Connections(), 1);
+
+    // When every address refuses, one Error says so.
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.3"});
+    RecordingSocket refused;
+    Aim(refused, TlsTestServer::kServiceName, server.Port());
+    refused.Connect();
+    ASSERT_TRUE(PollUntilError(refused));
+    for (int i = 0; i < 5; ++i) refused.Poll();
+    EXPECT_EQ(refused.Names(), std::vector<std::string>{"Error"});
+    EXPECT_EQ(refused.LastErrorCode(), SSLSocket::kConnectionFailed);
+}
+
+TEST_F(SSLSocketTest, TheAddressThatWinsHasItsCertificateCheckedAgainstTheName) {
+    TlsTestServer::Script script = TlsTestServer::Reply("secret");
+    script.certificate = TlsTestServer::Certificate::OtherName;
+    TlsTestServer server(script);
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.1"});
+    RecordingSocket socket;
+    Aim(socket, TlsTestServer::kServiceName, server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"});
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(SSLSocketTest, AddressListsForTestsTakeAddressesOnly) {
+    EXPECT_THROW(SSLSocket::SetAddressesForTesting("x.test", {"127.0.0.1", "localhost"}),
+                 platform::InvalidArgumentException);
+
+    // An empty list: the name does not resolve.
+    SSLSocket::SetAddressesForTesting("x.test", {});
+    RecordingSocket socket;
+    Aim(socket, "x.test", 443);
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kNameNotResolved);
+}
+
+// ---- renegotiation ----------------------------------------------------------------------------
+
+TEST_F(SSLSocketTest, ARenegotiationAskedForByTheServerEndsTheConnection) {
+    // TLS 1.2 itself works as ever.
+    TlsTestServer::Script plain = TlsTestServer::Reply("over TLS 1.2");
+    plain.tls12Only = true;
+    TlsTestServer tls12(plain);
+    RecordingSocket control;
+    Aim(control, "127.0.0.1", tls12.Port());
+    control.Connect();
+    ASSERT_TRUE(PollUntilError(control));
+    EXPECT_EQ(control.received, "over TLS 1.2");
+    EXPECT_EQ(control.LastErrorCode(), SSLSocket::kConnectionClosed);
+
+    // Bytes, then the request, then more bytes that must not be taken.
+    TlsTestServer::Script script;
+    script.tls12Only = true;
+    script.steps = {{0, "before"}, {150, "after", true}, {150, " and later"}};
+    script.ending = TlsTestServer::Ending::KeepOpen;
+    TlsTestServer server(script);
+    RecordingSocket socket;
+    Aim(socket, "127.0.0.1", server.Port());
+    socket.Connect();
+    ASSERT_TRUE(PollUntilError(socket));
+    // The server notes its request once the call that sent it has returned,
+    // which may be after the client has already ended the connection.
+    const auto limit = Clock::now() + std::chrono::seconds(5);
+    while (!server.RenegotiationRequested() && Clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(server.RenegotiationRequested());
+    EXPECT_EQ(socket.received, "before");
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kConnectionBroken);
     EXPECT_FALSE(socket.IsConnected());
 }
 
