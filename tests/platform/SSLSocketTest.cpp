@@ -385,6 +385,27 @@ TEST_F(SSLSocketTest, AFirstAddressThatNeverAnswersGivesWayToTheNextAfterAQuarte
     EXPECT_EQ(server.ServerNames(), std::vector<std::string>{TlsTestServer::kServiceName});
 }
 
+TEST_F(SSLSocketTest, AddressFamiliesTakeTurns) {
+    // Two IPv6 addresses that never answer, then IPv4: the IPv4 address is
+    // tried second, a quarter second in, not third after half a second.
+    TlsTestServer::Script script = TlsTestServer::Reply("plain reply");
+    script.tls = false;
+    TlsTestServer server(script);
+    testsupport::UnansweredListener unanswered("::1", server.Port());
+    if (!unanswered.Listening()) GTEST_SKIP() << "no IPv6 loopback on which a listener can be left unanswered";
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"::1", "::1", "127.0.0.1"});
+    RecordingSocket socket;
+    socket.SetSecure(false);
+    Aim(socket, TlsTestServer::kServiceName, server.Port());
+    const auto start = Clock::now();
+    socket.Connect();
+    ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); }));
+    const double connected = SecondsSince(start);
+    EXPECT_EQ(socket.Names(), std::vector<std::string>{"Connected"});
+    EXPECT_GE(connected, 0.25);
+    EXPECT_LT(connected, 0.45);
+}
+
 TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
     // Nothing listens on 127.0.0.2 to 127.0.0.5 at the server's port. Waiting
     // a quarter second after each refusal would take a second in all.
