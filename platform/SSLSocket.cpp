@@ -150,28 +150,28 @@ std::vector<SocketAddress> InterleaveFamilies(const std::vector<SocketAddress>& 
     return ordered;
 }
 
-// `text` as an IPv4 or IPv6 socket address with `port`; false when it is no
-// address.
-bool ParseAddress(const std::string& text, std::int32_t port, SocketAddress& address) {
-    address = SocketAddress{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
-    if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        address.length = sizeof(sockaddr_in);
-        address.family = AF_INET;
-        return true;
+// Looks `host` up for TCP at `port` and appends what it resolves to;
+// `numeric` takes only an address text, without asking any name service.
+// False when nothing resolved.
+bool LookUp(const std::string& host, std::int32_t port, bool numeric, std::vector<SocketAddress>& addresses) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV | (numeric ? AI_NUMERICHOST : 0);
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
+    const std::size_t before = addresses.size();
+    for (const addrinfo* at = found; at; at = at->ai_next) {
+        if (at->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        SocketAddress address;
+        std::memcpy(&address.storage, at->ai_addr, at->ai_addrlen);
+        address.length = static_cast<socklen_t>(at->ai_addrlen);
+        address.family = at->ai_family;
+        addresses.push_back(address);
     }
-    address = SocketAddress{};
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
-    if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        address.length = sizeof(sockaddr_in6);
-        address.family = AF_INET6;
-        return true;
-    }
-    return false;
+    ::freeaddrinfo(found);
+    return addresses.size() > before;
 }
 
 // ---- address lists given by tests -----------------------------------------------
@@ -206,30 +206,14 @@ void Resolved(Resolution& resolution, std::vector<SocketAddress> addresses) {
 
 void StartResolution(const std::shared_ptr<Resolution>& resolution, std::string host, std::int32_t port) {
     if (auto given = TestAddressesFor(host)) {
-        std::vector<SocketAddress> addresses(given->size());
-        for (std::size_t i = 0; i < given->size(); ++i) ParseAddress((*given)[i], port, addresses[i]);
+        std::vector<SocketAddress> addresses;
+        for (const std::string& text : *given) LookUp(text, port, true, addresses);
         Resolved(*resolution, std::move(addresses));
         return;
     }
     std::thread([resolution, host = std::move(host), port] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        addrinfo* found = nullptr;
-        const int status = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
         std::vector<SocketAddress> addresses;
-        if (status == 0) {
-            for (const addrinfo* at = found; at; at = at->ai_next) {
-                if (at->ai_addrlen > sizeof(sockaddr_storage)) continue;
-                SocketAddress address;
-                std::memcpy(&address.storage, at->ai_addr, at->ai_addrlen);
-                address.length = static_cast<socklen_t>(at->ai_addrlen);
-                address.family = at->ai_family;
-                addresses.push_back(address);
-            }
-            ::freeaddrinfo(found);
-        }
+        LookUp(host, port, false, addresses);
         Resolved(*resolution, std::move(addresses));
     }).detach();
 }
@@ -382,8 +366,8 @@ void SSLSocket::ClearTrustAnchorsForTesting() {
 
 void SSLSocket::SetAddressesForTesting(const std::string& host, const std::vector<std::string>& addresses) {
     for (const std::string& text : addresses) {
-        SocketAddress parsed;
-        if (!ParseAddress(text, 0, parsed)) throw InvalidArgumentException("Not an IP address: " + text);
+        std::vector<SocketAddress> parsed;
+        if (!LookUp(text, 1, true, parsed)) throw InvalidArgumentException("Not an IP address: " + text);
     }
     std::lock_guard lock(TestAddressMutex());
     TestAddresses()[host] = addresses;

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,6 +100,14 @@ protected:
         socket.SetAddress(host);
         socket.SetPort(port);
         socket.sendOnConnect = kRequest;
+    }
+
+    // Aims `socket` at `host` and `port`, connects and polls until the
+    // connection (or the attempt) has ended.
+    static bool ConnectUntilTheEnd(RecordingSocket& socket, const std::string& host, int port) {
+        Aim(socket, host, port);
+        socket.Connect();
+        return PollUntilError(socket);
     }
 };
 
@@ -356,24 +363,29 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Polls until the connection is up or has failed.
+bool PollUntilOutcome(RecordingSocket& socket) {
+    return PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); });
+}
+
+TlsTestServer::Script PlainTcpReply(std::string bytes) {
+    TlsTestServer::Script script = TlsTestServer::Reply(std::move(bytes));
+    script.tls = false;
+    return script;
+}
+
 TEST_F(SSLSocketTest, AFirstAddressThatNeverAnswersGivesWayToTheNextAfterAQuarterSecond) {
     TlsTestServer server(TlsTestServer::Reply("answered"));
-    // The first address takes no connection and refuses none: its queue is
-    // full. IPv6 where the machine has it, as with a broken IPv6 route.
-    std::string silent = "::1";
-    auto unanswered = std::make_unique<testsupport::UnansweredListener>(silent, server.Port());
-    if (!unanswered->Listening()) {
-        silent = "127.0.0.2";
-        unanswered = std::make_unique<testsupport::UnansweredListener>(silent, server.Port());
-    }
-    if (!unanswered->Listening()) GTEST_SKIP() << "no address on which a listener can be left unanswered";
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {silent, "127.0.0.1"});
+    // The first address takes no connection and refuses none.
+    const auto unanswered = testsupport::UnansweredListener::OnLoopback(server.Port());
+    if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {unanswered->Address(), "127.0.0.1"});
 
     RecordingSocket socket;
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     const auto start = Clock::now();
     socket.Connect();
-    ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); }));
+    ASSERT_TRUE(PollUntilOutcome(socket));
     const double connected = SecondsSince(start);
     EXPECT_GE(connected, 0.25);  // the first address had its quarter second
     EXPECT_LT(connected, 1.0);
@@ -388,9 +400,7 @@ TEST_F(SSLSocketTest, AFirstAddressThatNeverAnswersGivesWayToTheNextAfterAQuarte
 TEST_F(SSLSocketTest, AddressFamiliesTakeTurns) {
     // Two IPv6 addresses that never answer, then IPv4: the IPv4 address is
     // tried second, a quarter second in, not third after half a second.
-    TlsTestServer::Script script = TlsTestServer::Reply("plain reply");
-    script.tls = false;
-    TlsTestServer server(script);
+    TlsTestServer server(PlainTcpReply("plain reply"));
     testsupport::UnansweredListener unanswered("::1", server.Port());
     if (!unanswered.Listening()) GTEST_SKIP() << "no IPv6 loopback on which a listener can be left unanswered";
     SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"::1", "::1", "127.0.0.1"});
@@ -399,7 +409,7 @@ TEST_F(SSLSocketTest, AddressFamiliesTakeTurns) {
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     const auto start = Clock::now();
     socket.Connect();
-    ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); }));
+    ASSERT_TRUE(PollUntilOutcome(socket));
     const double connected = SecondsSince(start);
     EXPECT_EQ(socket.Names(), std::vector<std::string>{"Connected"});
     EXPECT_GE(connected, 0.25);
@@ -409,9 +419,7 @@ TEST_F(SSLSocketTest, AddressFamiliesTakeTurns) {
 TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
     // Nothing listens on 127.0.0.2 to 127.0.0.5 at the server's port. Waiting
     // a quarter second after each refusal would take a second in all.
-    TlsTestServer::Script script = TlsTestServer::Reply("plain reply");
-    script.tls = false;
-    TlsTestServer server(script);
+    TlsTestServer server(PlainTcpReply("plain reply"));
     SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName,
                                       {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1"});
     RecordingSocket socket;
@@ -419,7 +427,7 @@ TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     const auto start = Clock::now();
     socket.Connect();
-    ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); }));
+    ASSERT_TRUE(PollUntilOutcome(socket));
     EXPECT_LT(SecondsSince(start), 0.2);
     EXPECT_EQ(socket.Names(), std::vector<std::string>{"Connected"});
     ASSERT_TRUE(PollUntilError(socket));
@@ -429,9 +437,7 @@ TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
     // When every address refuses, one Error says so.
     SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.3"});
     RecordingSocket refused;
-    Aim(refused, TlsTestServer::kServiceName, server.Port());
-    refused.Connect();
-    ASSERT_TRUE(PollUntilError(refused));
+    ASSERT_TRUE(ConnectUntilTheEnd(refused, TlsTestServer::kServiceName, server.Port()));
     for (int i = 0; i < 5; ++i) refused.Poll();
     EXPECT_EQ(refused.Names(), std::vector<std::string>{"Error"});
     EXPECT_EQ(refused.LastErrorCode(), SSLSocket::kConnectionFailed);
@@ -443,9 +449,7 @@ TEST_F(SSLSocketTest, TheAddressThatWinsHasItsCertificateCheckedAgainstTheName) 
     TlsTestServer server(script);
     SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.1"});
     RecordingSocket socket;
-    Aim(socket, TlsTestServer::kServiceName, server.Port());
-    socket.Connect();
-    ASSERT_TRUE(PollUntilError(socket));
+    ASSERT_TRUE(ConnectUntilTheEnd(socket, TlsTestServer::kServiceName, server.Port()));
     EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"});
     EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected);
     EXPECT_TRUE(server.Requests().empty());
@@ -458,9 +462,7 @@ TEST_F(SSLSocketTest, AddressListsForTestsTakeAddressesOnly) {
     // An empty list: the name does not resolve.
     SSLSocket::SetAddressesForTesting("x.test", {});
     RecordingSocket socket;
-    Aim(socket, "x.test", 443);
-    socket.Connect();
-    ASSERT_TRUE(PollUntilError(socket));
+    ASSERT_TRUE(ConnectUntilTheEnd(socket, "x.test", 443));
     EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kNameNotResolved);
 }
 
@@ -468,15 +470,15 @@ TEST_F(SSLSocketTest, AddressListsForTestsTakeAddressesOnly) {
 
 TEST_F(SSLSocketTest, ARenegotiationAskedForByTheServerEndsTheConnection) {
     // TLS 1.2 itself works as ever.
-    TlsTestServer::Script plain = TlsTestServer::Reply("over TLS 1.2");
-    plain.tls12Only = true;
-    TlsTestServer tls12(plain);
-    RecordingSocket control;
-    Aim(control, "127.0.0.1", tls12.Port());
-    control.Connect();
-    ASSERT_TRUE(PollUntilError(control));
-    EXPECT_EQ(control.received, "over TLS 1.2");
-    EXPECT_EQ(control.LastErrorCode(), SSLSocket::kConnectionClosed);
+    TlsTestServer::Script tls12 = TlsTestServer::Reply("over TLS 1.2");
+    tls12.tls12Only = true;
+    {
+        TlsTestServer server(tls12);
+        RecordingSocket control;
+        ASSERT_TRUE(ConnectUntilTheEnd(control, "127.0.0.1", server.Port()));
+        EXPECT_EQ(control.received, "over TLS 1.2");
+        EXPECT_EQ(control.LastErrorCode(), SSLSocket::kConnectionClosed);
+    }
 
     // Bytes, then the request, then more bytes that must not be taken.
     TlsTestServer::Script script;
@@ -485,9 +487,7 @@ TEST_F(SSLSocketTest, ARenegotiationAskedForByTheServerEndsTheConnection) {
     script.ending = TlsTestServer::Ending::KeepOpen;
     TlsTestServer server(script);
     RecordingSocket socket;
-    Aim(socket, "127.0.0.1", server.Port());
-    socket.Connect();
-    ASSERT_TRUE(PollUntilError(socket));
+    ASSERT_TRUE(ConnectUntilTheEnd(socket, "127.0.0.1", server.Port()));
     // The server notes its request once the call that sent it has returned,
     // which may be after the client has already ended the connection.
     const auto limit = Clock::now() + std::chrono::seconds(5);

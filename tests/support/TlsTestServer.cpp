@@ -1,6 +1,7 @@
 #include "tests/support/TlsTestServer.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -375,22 +376,16 @@ void TlsTestServer::Serve(int fd) {
 
 // ---- a listener that never answers ------------------------------------------------------
 
-UnansweredListener::UnansweredListener(const std::string& address, int port) {
+UnansweredListener::UnansweredListener(const std::string& address, int port) : address_(address) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return;
     sockaddr_storage storage{};
-    socklen_t length = 0;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof(sockaddr_in);
-    } else if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof(sockaddr_in6);
-    } else {
-        return;
-    }
+    const auto length = static_cast<socklen_t>(found->ai_addrlen);
+    std::memcpy(&storage, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
     const auto* target = reinterpret_cast<const sockaddr*>(&storage);
     const int fd = ::socket(storage.ss_family, SOCK_STREAM, 0);
     if (fd < 0) return;
@@ -416,6 +411,14 @@ UnansweredListener::UnansweredListener(const std::string& address, int port) {
     fillers_.clear();
     ::close(listenFd_);
     listenFd_ = -1;
+}
+
+std::unique_ptr<UnansweredListener> UnansweredListener::OnLoopback(int port) {
+    for (const char* address : {"::1", "127.0.0.2"}) {
+        auto listener = std::make_unique<UnansweredListener>(address, port);
+        if (listener->Listening()) return listener;
+    }
+    return nullptr;
 }
 
 UnansweredListener::~UnansweredListener() {

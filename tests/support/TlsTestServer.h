@@ -127,8 +127,14 @@ public:
     UnansweredListener& operator=(const UnansweredListener&) = delete;
 
     bool Listening() const { return listenFd_ >= 0; }
+    const std::string& Address() const { return address_; }
+
+    // One at `port` on ::1 (as with a broken IPv6 route), else on 127.0.0.2;
+    // nil when neither can be made here.
+    static std::unique_ptr<UnansweredListener> OnLoopback(int port);
 
 private:
+    std::string address_;
     int listenFd_ = -1;
     std::vector<int> fillers_;
 };

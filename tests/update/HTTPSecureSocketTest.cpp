@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
 
 #include "platform/Dictionary.h"
@@ -470,14 +469,9 @@ TEST_F(HTTPSecureSocketTest, ThirtyThousandCopiesOfOneHeaderAreReadWithinTheTime
 
 TEST_F(HTTPSecureSocketTest, AFirstAddressThatNeverAnswersLeavesTheLaunchReportsSecondForTheNext) {
     TlsTestServer server(TlsTestServer::Reply("HTTP/1.0 200 OK\r\n\r\ntrue"));
-    std::string silent = "::1";
-    auto unanswered = std::make_unique<testsupport::UnansweredListener>(silent, server.Port());
-    if (!unanswered->Listening()) {
-        silent = "127.0.0.2";
-        unanswered = std::make_unique<testsupport::UnansweredListener>(silent, server.Port());
-    }
-    if (!unanswered->Listening()) GTEST_SKIP() << "no address on which a listener can be left unanswered";
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {silent, "127.0.0.1"});
+    const auto unanswered = testsupport::UnansweredListener::OnLoopback(server.Port());
+    if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {unanswered->Address(), "127.0.0.1"});
 
     HTTPSecureSocket client;
     const auto start = Clock::now();
