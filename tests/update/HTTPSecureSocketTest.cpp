@@ -169,7 +169,9 @@ TEST(InternetHeadersTest, AHeaderBlockAsLargeAsTheBodyLimitIsReadQuickly) {
     InternetHeaders headers;
     const auto start = Clock::now();
     headers.ParseHeaders(block);
-    EXPECT_LT(SecondsSince(start), 1.0);
+    // A fraction of a second even under sanitizers; counting the copies
+    // again for each line took hours.
+    EXPECT_LT(SecondsSince(start), 3.0);
     EXPECT_EQ(headers.Headers.Count(), lines);
     EXPECT_EQ(headers.NameCount("Other"), lines / 1000);
     EXPECT_EQ(headers.NameCount("A"), lines - lines / 1000);
