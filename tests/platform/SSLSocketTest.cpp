@@ -455,17 +455,6 @@ TEST_F(SSLSocketTest, TheAddressThatWinsHasItsCertificateCheckedAgainstTheName) 
     EXPECT_TRUE(server.Requests().empty());
 }
 
-TEST_F(SSLSocketTest, AddressListsForTestsTakeAddressesOnly) {
-    EXPECT_THROW(SSLSocket::SetAddressesForTesting("x.test", {"127.0.0.1", "localhost"}),
-                 platform::InvalidArgumentException);
-
-    // An empty list: the name does not resolve.
-    SSLSocket::SetAddressesForTesting("x.test", {});
-    RecordingSocket socket;
-    ASSERT_TRUE(ConnectUntilTheEnd(socket, "x.test", 443));
-    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kNameNotResolved);
-}
-
 // ---- renegotiation ----------------------------------------------------------------------------
 
 TEST_F(SSLSocketTest, ARenegotiationAskedForByTheServerEndsTheConnection) {
