@@ -21,7 +21,9 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -37,6 +39,11 @@ constexpr int kWaitMilliseconds = 5;
 // How many bytes one Poll takes in at most, so that a fast sender cannot keep
 // a single Poll busy.
 constexpr std::size_t kMaxReadPerPoll = 256 * 1024;
+// How long a connection attempt runs alone before the next address is tried
+// beside it (RFC 8305, "Connection Attempt Delay").
+constexpr auto kAttemptDelay = std::chrono::milliseconds(250);
+
+using Clock = std::chrono::steady_clock;
 
 // ---- trust anchors added by tests -------------------------------------------
 
@@ -125,33 +132,89 @@ struct Resolution {
     std::vector<SocketAddress> addresses;
 };
 
+// The addresses in the order in which they are tried: the resolver's order,
+// with the address families taking turns, starting with the family of the
+// first address (RFC 8305, section 4).
+std::vector<SocketAddress> InterleaveFamilies(const std::vector<SocketAddress>& sorted) {
+    std::vector<SocketAddress> first;
+    std::vector<SocketAddress> other;
+    for (const SocketAddress& address : sorted) {
+        (address.family == sorted.front().family ? first : other).push_back(address);
+    }
+    std::vector<SocketAddress> ordered;
+    ordered.reserve(sorted.size());
+    for (std::size_t i = 0; i < first.size() || i < other.size(); ++i) {
+        if (i < first.size()) ordered.push_back(first[i]);
+        if (i < other.size()) ordered.push_back(other[i]);
+    }
+    return ordered;
+}
+
+// Looks `host` up for TCP at `port` and appends what it resolves to;
+// `numeric` takes only an address text, without asking any name service.
+// False when nothing resolved.
+bool LookUp(const std::string& host, std::int32_t port, bool numeric, std::vector<SocketAddress>& addresses) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV | (numeric ? AI_NUMERICHOST : 0);
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
+    const std::size_t before = addresses.size();
+    for (const addrinfo* at = found; at; at = at->ai_next) {
+        if (at->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        SocketAddress address;
+        std::memcpy(&address.storage, at->ai_addr, at->ai_addrlen);
+        address.length = static_cast<socklen_t>(at->ai_addrlen);
+        address.family = at->ai_family;
+        addresses.push_back(address);
+    }
+    ::freeaddrinfo(found);
+    return addresses.size() > before;
+}
+
+// ---- address lists given by tests -----------------------------------------------
+
+std::mutex& TestAddressMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::map<std::string, std::vector<std::string>>& TestAddresses() {
+    static std::map<std::string, std::vector<std::string>> addresses;
+    return addresses;
+}
+
+// The list a test gave for `host`, if any.
+std::optional<std::vector<std::string>> TestAddressesFor(const std::string& host) {
+    std::lock_guard lock(TestAddressMutex());
+    const auto found = TestAddresses().find(host);
+    if (found == TestAddresses().end()) return std::nullopt;
+    return found->second;
+}
+
+void Resolved(Resolution& resolution, std::vector<SocketAddress> addresses) {
+    {
+        std::lock_guard lock(resolution.mutex);
+        resolution.ok = !addresses.empty();
+        if (resolution.ok) resolution.addresses = InterleaveFamilies(addresses);
+        resolution.done = true;
+    }
+    resolution.finished.notify_all();
+}
+
 void StartResolution(const std::shared_ptr<Resolution>& resolution, std::string host, std::int32_t port) {
-    std::thread([resolution, host = std::move(host), port] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        addrinfo* found = nullptr;
-        const int status = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (auto given = TestAddressesFor(host)) {
         std::vector<SocketAddress> addresses;
-        if (status == 0) {
-            for (const addrinfo* at = found; at; at = at->ai_next) {
-                if (at->ai_addrlen > sizeof(sockaddr_storage)) continue;
-                SocketAddress address;
-                std::memcpy(&address.storage, at->ai_addr, at->ai_addrlen);
-                address.length = static_cast<socklen_t>(at->ai_addrlen);
-                address.family = at->ai_family;
-                addresses.push_back(address);
-            }
-            ::freeaddrinfo(found);
-        }
-        {
-            std::lock_guard lock(resolution->mutex);
-            resolution->ok = status == 0 && !addresses.empty();
-            resolution->addresses = std::move(addresses);
-            resolution->done = true;
-        }
-        resolution->finished.notify_all();
+        for (const std::string& text : *given) LookUp(text, port, true, addresses);
+        Resolved(*resolution, std::move(addresses));
+        return;
+    }
+    std::thread([resolution, host = std::move(host), port] {
+        std::vector<SocketAddress> addresses;
+        LookUp(host, port, false, addresses);
+        Resolved(*resolution, std::move(addresses));
     }).detach();
 }
 
@@ -160,13 +223,43 @@ bool IsAddressLiteral(const std::string& host) {
     return ::inet_pton(AF_INET, host.c_str(), &buffer) == 1 || ::inet_pton(AF_INET6, host.c_str(), &buffer) == 1;
 }
 
-int WaitForSocket(int fd, short events) {
-    pollfd entry{fd, events, 0};
+int WaitForSockets(pollfd* entries, std::size_t count, int milliseconds) {
     int result;
     do {
-        result = ::poll(&entry, 1, kWaitMilliseconds);
+        result = ::poll(entries, count, milliseconds);
     } while (result == -1 && errno == EINTR);
     return result;
+}
+
+int WaitForSocket(int fd, short events) {
+    pollfd entry{fd, events, 0};
+    return WaitForSockets(&entry, 1, kWaitMilliseconds);
+}
+
+// Opens a non-blocking TCP socket and starts connecting it to `address`.
+// Returns the socket, or -1 when the attempt failed at once. `connected`
+// tells whether the connection is up already.
+int StartConnecting(const SocketAddress& address, bool& connected) {
+    connected = false;
+    const int fd = ::socket(address.family, SOCK_STREAM, IPPROTO_TCP);
+    if (fd < 0) return -1;
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+#if defined(SO_NOSIGPIPE)
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+    int result;
+    do {
+        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
+    } while (result == -1 && errno == EINTR);
+    if (result == 0) {
+        connected = true;
+        return fd;
+    }
+    if (errno == EINPROGRESS || errno == EALREADY) return fd;
+    ::close(fd);
+    return -1;
 }
 
 }  // namespace
@@ -174,14 +267,35 @@ int WaitForSocket(int fd, short events) {
 // ---- the connection -------------------------------------------------------------
 
 enum class Stage {
-    Failing,        // Connect found a fault; reported by the next Poll
-    Resolving,      // the name look-up runs
-    TcpStart,       // the next address is to be tried
-    TcpConnecting,  // a TCP connection is being made
-    Handshaking,    // the TLS handshake runs
-    JustOpened,     // up; Event_Connected is still to be raised
-    Open,           // up; data flows
+    Failing,      // Connect found a fault; reported by the next Poll
+    Resolving,    // the name look-up runs
+    Connecting,   // TCP connection attempts run, one per address tried so far
+    Handshaking,  // the TLS handshake runs
+    JustOpened,   // up; Event_Connected is still to be raised
+    Open,         // up; data flows
 };
+
+namespace {
+
+// What the TLS layer reports of the handshakes on one connection.
+struct HandshakeWatch {
+    // The first handshake has completed.
+    bool done = false;
+    // The server started another handshake after it: a renegotiation (TLS 1.2
+    // and earlier; TLS 1.3 has none).
+    bool renegotiationRequested = false;
+};
+
+// OpenSSL's information callback: notes a handshake that starts after the
+// first one has completed. The client context refuses renegotiation, and the
+// socket ends the connection when it sees the note.
+void NoteHandshakeStart(const SSL* ssl, int where, int /*value*/) {
+    if ((where & SSL_CB_HANDSHAKE_START) == 0) return;
+    auto* watch = static_cast<HandshakeWatch*>(SSL_get_app_data(ssl));
+    if (watch && watch->done) watch->renegotiationRequested = true;
+}
+
+}  // namespace
 
 struct SSLSocket::Connection {
     Stage stage = Stage::Resolving;
@@ -191,17 +305,28 @@ struct SSLSocket::Connection {
     std::shared_ptr<Resolution> resolution;
     std::vector<SocketAddress> addresses;
     std::size_t nextAddress = 0;
+    // The sockets of the connection attempts still pending, oldest first.
+    std::vector<int> attempts;
+    // When the next address is due to be tried beside the pending attempts.
+    Clock::time_point nextAttemptDue{};
     int fd = -1;
     SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
     short handshakeWants = POLLIN | POLLOUT;
+    HandshakeWatch handshakes;
 
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     ~Connection() {
+        CloseAttempts();
         CloseSocket();
         if (context) SSL_CTX_free(context);
+    }
+
+    void CloseAttempts() {
+        for (const int attempt : attempts) ::close(attempt);
+        attempts.clear();
     }
 
     void CloseSocket() {
@@ -239,6 +364,20 @@ void SSLSocket::ClearTrustAnchorsForTesting() {
     Anchors().clear();
 }
 
+void SSLSocket::SetAddressesForTesting(const std::string& host, const std::vector<std::string>& addresses) {
+    for (const std::string& text : addresses) {
+        std::vector<SocketAddress> parsed;
+        if (!LookUp(text, 1, true, parsed)) throw InvalidArgumentException("Not an IP address: " + text);
+    }
+    std::lock_guard lock(TestAddressMutex());
+    TestAddresses()[host] = addresses;
+}
+
+void SSLSocket::ClearAddressesForTesting() {
+    std::lock_guard lock(TestAddressMutex());
+    TestAddresses().clear();
+}
+
 bool SSLSocket::IsConnected() const {
     return connection_ && connection_->stage == Stage::Open;
 }
@@ -266,7 +405,7 @@ void SSLSocket::Write(std::string_view data) {
     writeBuffer_.append(data);
 }
 
-std::string SSLSocket::Lookahead() const {
+const std::string& SSLSocket::Lookahead() const {
     return readBuffer_;
 }
 
@@ -328,9 +467,12 @@ void SSLSocket::WaitBriefly() {
                                             [&] { return c.resolution->done; });
             break;
         }
-        case Stage::TcpConnecting:
-            WaitForSocket(c.fd, POLLOUT);
+        case Stage::Connecting: {
+            std::vector<pollfd> entries;
+            for (const int attempt : c.attempts) entries.push_back({attempt, POLLOUT, 0});
+            WaitForSockets(entries.data(), entries.size(), kWaitMilliseconds);
             break;
+        }
         case Stage::Handshaking:
             WaitForSocket(c.fd, c.handshakeWants);
             break;
@@ -362,26 +504,12 @@ void SSLSocket::Advance() {
                     Fail(kNameNotResolved);
                     return;
                 }
-                c.stage = Stage::TcpStart;
+                c.stage = Stage::Connecting;
                 break;
             }
-            case Stage::TcpStart:
-                if (!StartTcpConnect()) return;
+            case Stage::Connecting:
+                if (!AdvanceAttempts()) return;
                 break;
-            case Stage::TcpConnecting: {
-                pollfd entry{c.fd, POLLOUT, 0};
-                if (::poll(&entry, 1, 0) <= 0) return;
-                int error = 0;
-                socklen_t length = sizeof error;
-                if (::getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-                if (error != 0) {
-                    c.CloseSocket();
-                    c.stage = Stage::TcpStart;
-                    break;
-                }
-                FinishTcpConnect();
-                break;
-            }
             case Stage::Handshaking:
                 ContinueHandshake();
                 if (!connection_ || connection_->stage == Stage::Handshaking) return;
@@ -400,36 +528,70 @@ void SSLSocket::Advance() {
     }
 }
 
-// Opens a socket to the next address and starts connecting. Returns false
-// (after raising Event_Error) when no address is left.
-bool SSLSocket::StartTcpConnect() {
+// Drives the connection attempts: takes the first one that has come up,
+// drops those that failed, and starts the next address when it is due (at
+// once when no attempt is pending). Returns true when a connection was taken
+// (the stage has moved on), false when the attempts go on or all of them
+// failed (Event_Error raised).
+bool SSLSocket::AdvanceAttempts() {
     Connection& c = *connection_;
-    while (c.nextAddress < c.addresses.size()) {
-        const SocketAddress& address = c.addresses[c.nextAddress++];
-        c.fd = ::socket(address.family, SOCK_STREAM, IPPROTO_TCP);
-        if (c.fd < 0) continue;
-        ::fcntl(c.fd, F_SETFD, FD_CLOEXEC);
-        ::fcntl(c.fd, F_SETFL, ::fcntl(c.fd, F_GETFL) | O_NONBLOCK);
-#if defined(SO_NOSIGPIPE)
-        const int one = 1;
-        ::setsockopt(c.fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
-#endif
-        int result;
-        do {
-            result = ::connect(c.fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
-        } while (result == -1 && errno == EINTR);
-        if (result == 0) {
-            FinishTcpConnect();
-            return true;
+    std::vector<pollfd> entries;
+    for (const int attempt : c.attempts) entries.push_back({attempt, POLLOUT, 0});
+    if (!entries.empty() && WaitForSockets(entries.data(), entries.size(), 0) > 0) {
+        std::vector<bool> failed(entries.size(), false);
+        // Of attempts that came up together, the oldest (the preferred
+        // address) wins.
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].revents == 0) continue;
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(entries[i].fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+            if (error == 0 && (entries[i].revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) {
+                UseAttempt(i);
+                return true;
+            }
+            failed[i] = true;
         }
-        if (errno == EINPROGRESS) {
-            c.stage = Stage::TcpConnecting;
-            return true;
+        for (std::size_t i = entries.size(); i-- > 0;) {
+            if (!failed[i]) continue;
+            ::close(c.attempts[i]);
+            c.attempts.erase(c.attempts.begin() + static_cast<std::ptrdiff_t>(i));
+            // A failed attempt hands over to the next address at once.
+            c.nextAttemptDue = Clock::now();
         }
-        c.CloseSocket();
     }
-    Fail(kConnectionFailed);
+    while (c.nextAddress < c.addresses.size() && (c.attempts.empty() || Clock::now() >= c.nextAttemptDue)) {
+        if (StartNextAttempt()) return true;
+    }
+    if (c.attempts.empty()) Fail(kConnectionFailed);
     return false;
+}
+
+// Starts connecting to the next address. Returns true when that connection
+// came up at once and was taken.
+bool SSLSocket::StartNextAttempt() {
+    Connection& c = *connection_;
+    bool connected = false;
+    const int fd = StartConnecting(c.addresses[c.nextAddress++], connected);
+    if (fd < 0) {
+        c.nextAttemptDue = Clock::now();
+        return false;
+    }
+    c.attempts.push_back(fd);
+    c.nextAttemptDue = Clock::now() + kAttemptDelay;
+    if (!connected) return false;
+    UseAttempt(c.attempts.size() - 1);
+    return true;
+}
+
+// Goes on with the attempt at `index`, whose connection is up, and closes the
+// others.
+void SSLSocket::UseAttempt(std::size_t index) {
+    Connection& c = *connection_;
+    c.fd = c.attempts[index];
+    c.attempts.erase(c.attempts.begin() + static_cast<std::ptrdiff_t>(index));
+    c.CloseAttempts();
+    FinishTcpConnect();
 }
 
 void SSLSocket::FinishTcpConnect() {
@@ -446,6 +608,8 @@ void SSLSocket::StartHandshake() {
     bool ok = c.context != nullptr;
     if (ok) {
         SSL_CTX_set_min_proto_version(c.context, TLS1_2_VERSION);
+        SSL_CTX_set_options(c.context, SSL_OP_NO_RENEGOTIATION);
+        SSL_CTX_set_info_callback(c.context, NoteHandshakeStart);
         SSL_CTX_set_mode(c.context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
         SSL_CTX_set_verify(c.context, SSL_VERIFY_PEER, nullptr);
         ok = SSL_CTX_set_default_verify_paths(c.context) == 1;
@@ -462,6 +626,7 @@ void SSLSocket::StartHandshake() {
     }
     if (ok) ok = (c.ssl = SSL_new(c.context)) != nullptr;
     if (ok) ok = SSL_set_fd(c.ssl, c.fd) == 1;
+    if (ok) ok = SSL_set_app_data(c.ssl, &c.handshakes) == 1;
     if (ok) {
         if (IsAddressLiteral(c.host)) {
             // An address is checked against the certificate's IP entries and
@@ -486,6 +651,7 @@ void SSLSocket::ContinueHandshake() {
     ERR_clear_error();
     const int result = SSL_connect(c.ssl);
     if (result == 1) {
+        c.handshakes.done = true;
         c.stage = Stage::JustOpened;
         return;
     }
@@ -550,6 +716,12 @@ void SSLSocket::Transfer() {
         if (c.ssl) {
             ERR_clear_error();
             const int received = SSL_read(c.ssl, buffer, sizeof buffer);
+            if (c.handshakes.renegotiationRequested) {
+                // Nothing that came after the request is taken.
+                ERR_clear_error();
+                endCode = kConnectionBroken;
+                break;
+            }
             if (received > 0) {
                 arrived.append(buffer, static_cast<std::size_t>(received));
                 continue;

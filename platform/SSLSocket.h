@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -13,13 +14,21 @@ namespace platform {
 // Event_Error, which a subclass overrides. The events are raised only from
 // within Poll, on the thread that calls it, never from anywhere else.
 //
+// A host name with several addresses is connected to as RFC 8305 ("Happy
+// Eyeballs") describes: the addresses are tried in the resolver's order with
+// the address families interleaved, the next one 250 ms after the attempt
+// before it began (at once when an attempt fails) while the earlier attempts
+// go on; the first TCP connection to come up is used and the others are
+// closed.
+//
 // With Secure true (the default) the connection is TLS 1.2 or later: the
 // server's certificate chain is verified against the system's trust store
 // (plus the anchors added with AddTrustAnchorForTesting), and the certificate
 // must name the host (or the IP address) given as Address. A host name is
 // also sent as server name indication. A certificate that fails verification
-// fails the connection before Event_Connected. With Secure false the socket
-// is plain TCP.
+// fails the connection before Event_Connected. A renegotiation that the
+// server asks for is refused, and the connection ends there (as broken).
+// With Secure false the socket is plain TCP.
 //
 // Event_Connected: the connection is up (after the TLS handshake) and can
 // carry data.
@@ -47,7 +56,8 @@ public:
     // The peer closed an established connection (orderly or abrupt end of
     // the stream).
     static constexpr std::int32_t kConnectionClosed = 5;
-    // An established connection broke (reset, send or receive failure).
+    // An established connection broke (reset, send or receive failure, or a
+    // renegotiation asked for by the server).
     static constexpr std::int32_t kConnectionBroken = 6;
     // Address is empty or Port lies outside 1 to 65535.
     static constexpr std::int32_t kInvalidAddress = 7;
@@ -86,8 +96,9 @@ public:
     // polls does not keep a processor busy.
     virtual void Poll();
 
-    // All bytes received and not yet read, without consuming them.
-    virtual std::string Lookahead() const;
+    // All bytes received and not yet read, without consuming them. The text
+    // stays valid until the socket's next operation.
+    virtual const std::string& Lookahead() const;
     // Returns and consumes the first `count` unread bytes (fewer when fewer
     // have arrived).
     virtual std::string Read(std::int64_t count);
@@ -112,6 +123,16 @@ public:
     // For tests only: removes the anchors added with AddTrustAnchorForTesting.
     static void ClearTrustAnchorsForTesting();
 
+    // For tests only: connections started afterwards to the host name `host`
+    // (exactly as given to SetAddress) use `addresses`, IPv4 or IPv6 address
+    // texts in the order a resolver would give them, instead of resolving the
+    // name; an empty list makes the name unresolvable. Applies to the whole
+    // process; raises InvalidArgumentException for a text that is no address.
+    // Nothing else ever bypasses the resolver.
+    static void SetAddressesForTesting(const std::string& host, const std::vector<std::string>& addresses);
+    // For tests only: forgets every list given with SetAddressesForTesting.
+    static void ClearAddressesForTesting();
+
 protected:
     virtual void Event_Connected() {}
     virtual void Event_DataAvailable() {}
@@ -122,7 +143,9 @@ private:
 
     void Advance();
     void WaitBriefly();
-    bool StartTcpConnect();
+    bool AdvanceAttempts();
+    bool StartNextAttempt();
+    void UseAttempt(std::size_t index);
     void FinishTcpConnect();
     void StartHandshake();
     void ContinueHandshake();

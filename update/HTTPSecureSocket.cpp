@@ -1,6 +1,8 @@
 #include "update/HTTPSecureSocket.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 
@@ -38,6 +40,29 @@ std::int32_t DeadlineAfter(std::int32_t seconds) {
 
 }  // namespace
 
+HeaderBlockEnd::Found HeaderBlockEnd::Search(std::string_view unread) {
+    if (unread.size() < searched_) Reset();  // not the bytes seen before: start over
+    // A pattern of up to four bytes found now was not there before, so it
+    // ends among the new bytes: its search starts three bytes back.
+    const std::size_t from = searched_ > 3 ? searched_ - 3 : 0;
+    const std::string_view fresh = unread.substr(searched_ > 0 ? searched_ - 1 : 0);
+    sawCrLf_ = sawCrLf_ || fresh.find("\r\n") != std::string_view::npos;
+    sawLf_ = sawLf_ || fresh.find('\n') != std::string_view::npos;
+    sawCr_ = sawCr_ || fresh.find('\r') != std::string_view::npos;
+    searched_ = unread.size();
+
+    const auto at = [&](std::string_view pattern) -> std::int64_t {
+        const std::size_t found = unread.find(pattern, from);
+        return found == std::string_view::npos ? 0 : static_cast<std::int64_t>(found) + 1;
+    };
+    // The line end of the bytes so far, as DetermineEOLCharacter gives it.
+    const std::string eol = sawCrLf_ ? "\r\n" : sawLf_ ? "\n" : sawCr_ ? "\r" : "\r\n";
+    for (const std::string& candidate : {eol, std::string("\n"), std::string("\r\n"), std::string("\r")}) {
+        if (const std::int64_t position = at(candidate + candidate)) return {position, candidate};
+    }
+    return {};
+}
+
 HTTPSecureSocket::HTTPSecureSocket() {
     InitializeRequestHeaders();
     DefaultPort = 443;
@@ -45,18 +70,18 @@ HTTPSecureSocket::HTTPSecureSocket() {
 }
 
 void HTTPSecureSocket::InitializeRequestHeaders() {
-    requestHeaders = platform::Make<InternetHeaders>();
-    requestHeaders->SetHeader("Accept", "*/*");
-    requestHeaders->SetHeader("Accept-Language", "en");
+    requestHeaders_ = platform::Make<InternetHeaders>();
+    requestHeaders_->SetHeader("Accept", "*/*");
+    requestHeaders_->SetHeader("Accept-Language", "en");
 }
 
 void HTTPSecureSocket::SetFormData(const platform::Ref<platform::Dictionary>& form) {
     if (form) {
-        _postContent = EncodeFormData(*form);
-        _postContentType = "application/x-www-form-urlencoded";
+        postContent_ = EncodeFormData(*form);
+        postContentType_ = "application/x-www-form-urlencoded";
     } else {
-        _postContent.clear();
-        _postContentType.clear();
+        postContent_.clear();
+        postContentType_.clear();
     }
 }
 
@@ -84,28 +109,26 @@ void HTTPSecureSocket::ParseURL(std::string_view url) {
     const std::int64_t scheme = InStrB(url, "://");
     const std::string rest = scheme > 0 ? MidB(url, scheme + 3) : std::string(url);
     const std::int64_t slash = InStrB(rest, "/");
-    _server = slash > 0 ? LeftB(rest, slash - 1) : rest;
-    _path = slash > 0 ? MidB(rest, slash) : std::string();
-    if (_path.empty()) _path = "/";
-    _urlPort = InStrB(_server, ":") > 0 ? ClampToInt32(platform::Val(NthField(_server, ":", 2))) : 0;
-    if (_urlPort == 0) _urlPort = DefaultPort;
-    SetPort(_urlPort);
-    SetAddress(NthField(_server, ":", 1));
+    server_ = slash > 0 ? LeftB(rest, slash - 1) : rest;
+    path_ = slash > 0 ? MidB(rest, slash) : std::string();
+    if (path_.empty()) path_ = "/";
+    std::int32_t port = InStrB(server_, ":") > 0 ? ClampToInt32(platform::Val(NthField(server_, ":", 2))) : 0;
+    if (port == 0) port = DefaultPort;
+    SetPort(port);
+    SetAddress(NthField(server_, ":", 1));
 }
 
-std::string HTTPSecureSocket::Post(std::string_view url, std::int32_t timeout) {
-    timeoutSeconds = timeout;
-    synchronous = true;
+std::string HTTPSecureSocket::Post(std::string_view url, std::int32_t timeoutSeconds) {
+    timeoutSeconds_ = timeoutSeconds;
     DoConnect(url, "POST");
     WaitForPage();
-    return _pageBuffer;
+    return pageBuffer_;
 }
 
 void HTTPSecureSocket::DoConnect(std::string_view url, std::string_view method) {
-    mErrorCode = 0;
+    errorCode_ = 0;
     ParseURL(url);
-    _processingURL = std::string(url);
-    _httpAction = std::string(method);
+    httpAction_ = std::string(method);
     // Clear the socket of any earlier use.
     ReadAll();
     Close();
@@ -116,28 +139,33 @@ void HTTPSecureSocket::DoConnect(std::string_view url, std::string_view method) 
 }
 
 void HTTPSecureSocket::ResetVariables() {
-    _pageBuffer.clear();
-    _pageHeaders = nullptr;
-    _httpStatusCode = 0;
-    _pageComplete = false;
+    pageBuffer_.clear();
+    pageHeaders_ = nullptr;
+    httpStatusCode_ = 0;
+    pageComplete_ = false;
+    headerEnd_.Reset();
 }
 
 void HTTPSecureSocket::WaitForPage() {
-    _pageComplete = false;
-    mErrorCode = 0;
-    std::int32_t deadline = DeadlineAfter(timeoutSeconds);
+    pageComplete_ = false;
+    errorCode_ = 0;
+    std::int32_t deadline = DeadlineAfter(timeoutSeconds_);
+    // However steadily bytes come, the request ends at the overall limit.
+    const auto overallEnd = std::chrono::steady_clock::now() +
+                            std::chrono::seconds(std::int64_t{kOverallLimitFactor} * std::max(timeoutSeconds_, 0));
     bool lastConnectionState = false;
     std::int64_t lastBodyLength = 0;
-    while (!_pageComplete && mErrorCode == 0) {
+    while (!pageComplete_ && errorCode_ == 0) {
         Poll();
-        if (_connectionValid != lastConnectionState) {
-            lastConnectionState = _connectionValid;
-            deadline = DeadlineAfter(timeoutSeconds);
-        } else if (LenB(_pageBuffer) != lastBodyLength) {
-            lastBodyLength = LenB(_pageBuffer);
-            deadline = DeadlineAfter(timeoutSeconds);
+        if (connectionValid_ != lastConnectionState) {
+            lastConnectionState = connectionValid_;
+            deadline = DeadlineAfter(timeoutSeconds_);
+        } else if (LenB(pageBuffer_) != lastBodyLength) {
+            lastBodyLength = LenB(pageBuffer_);
+            deadline = DeadlineAfter(timeoutSeconds_);
         }
-        if (timeoutSeconds > 0 && platform::Ticks() > deadline) {
+        if (timeoutSeconds_ > 0 &&
+            (platform::Ticks() > deadline || std::chrono::steady_clock::now() >= overallEnd)) {
             Close();
             SetError(kTimedOut);
             break;
@@ -146,22 +174,22 @@ void HTTPSecureSocket::WaitForPage() {
 }
 
 void HTTPSecureSocket::SetError(std::int32_t code) {
-    mErrorCode = code;
+    errorCode_ = code;
 }
 
 void HTTPSecureSocket::Event_Connected() {
-    _connectionValid = true;
-    SendRequest(_httpAction);
+    connectionValid_ = true;
+    SendRequest(httpAction_);
 }
 
 void HTTPSecureSocket::SendRequest(std::string_view method) {
-    requestHeaders->SetHeader("Host", _server);
-    requestHeaders->SetHeader("Content-type", _postContentType);
-    requestHeaders->SetHeader("Content-length", Str(LenB(_postContent)));
-    std::string message = std::string(method) + " " + _path + " HTTP/1.0\r\n";
-    message += requestHeaders->FormatHTTPHeaders();
+    requestHeaders_->SetHeader("Host", server_);
+    requestHeaders_->SetHeader("Content-type", postContentType_);
+    requestHeaders_->SetHeader("Content-length", Str(LenB(postContent_)));
+    std::string message = std::string(method) + " " + path_ + " HTTP/1.0\r\n";
+    message += requestHeaders_->FormatHTTPHeaders();
     message += "\r\n\r\n";
-    message += _postContent;
+    message += postContent_;
     Write(message);
 }
 
@@ -170,42 +198,24 @@ void HTTPSecureSocket::Event_DataAvailable() {
 }
 
 void HTTPSecureSocket::HandleNewData() {
-    if (threadProtection) return;
-    threadProtection = true;
-    struct Release {
-        bool& flag;
-        ~Release() { flag = false; }
-    } release{threadProtection};
-
-    if (_pageHeaders) {
+    if (pageHeaders_) {
         ProcessData(ReadAll());
         return;
     }
-
-    const std::string unread = Lookahead();
-    std::string eol = DetermineEOLCharacter(unread);
-    std::int64_t position = InStrB(unread, eol + eol);
-    if (position == 0) {
-        eol = "\n";
-        position = InStrB(unread, "\n\n");
-    }
-    if (position == 0) {
-        eol = "\r\n";
-        position = InStrB(unread, "\r\n\r\n");
-    }
-    if (position == 0) {
-        eol = "\r";
-        position = InStrB(unread, "\r\r");
-    }
-    if (position == 0) {
-        // The header block has not ended yet; its bytes stay unread. A block
-        // that grows past the body's limit without ending is taken as body,
-        // which the limit then cuts.
-        if (LenB(unread) > kMaxBodyBytes) ProcessData(ReadAll());
+    // The header block stays unread in the socket until its blank line has
+    // come; each notification searches only the bytes new since the last.
+    const HeaderBlockEnd::Found end = headerEnd_.Search(Lookahead());
+    if (end.position == 0) {
+        // A block that grows past the body's limit without ending is taken as
+        // body, which the limit then cuts.
+        if (LenB(Lookahead()) > kMaxBodyBytes) {
+            ProcessData(ReadAll());
+            headerEnd_.Reset();
+        }
         return;
     }
-    ParseHeaders(Read(position - 1));
-    Read(2 * LenB(eol));
+    ParseHeaders(Read(end.position - 1));
+    Read(2 * LenB(end.eol));
     ProcessData(ReadAll());
 }
 
@@ -215,31 +225,31 @@ std::string HTTPSecureSocket::DetermineEOLCharacter(std::string_view text) {
 
 void HTTPSecureSocket::ParseHeaders(std::string_view block) {
     const std::string statusLine = NthField(block, DetermineEOLCharacter(block), 1);
-    _httpStatusCode = ClampToInt32(platform::Val(NthField(statusLine, " ", 2)));
-    _pageHeaders = platform::Make<InternetHeaders>();
-    _pageHeaders->ParseHeaders(block);
+    httpStatusCode_ = ClampToInt32(platform::Val(NthField(statusLine, " ", 2)));
+    pageHeaders_ = platform::Make<InternetHeaders>();
+    pageHeaders_->ParseHeaders(block);
 }
 
 void HTTPSecureSocket::ProcessData(std::string_view bytes) {
-    const std::int64_t room = kMaxBodyBytes - LenB(_pageBuffer);
+    const std::int64_t room = kMaxBodyBytes - LenB(pageBuffer_);
     if (LenB(bytes) <= room) {
-        _pageBuffer.append(bytes);
+        pageBuffer_.append(bytes);
         return;
     }
     // Past the limit: keep what fits, end the connection and report it.
-    _pageBuffer.append(bytes.substr(0, static_cast<std::size_t>(room > 0 ? room : 0)));
+    pageBuffer_.append(bytes.substr(0, static_cast<std::size_t>(room > 0 ? room : 0)));
     Close();
-    _connectionValid = false;
+    connectionValid_ = false;
     SetError(kBodyTooLarge);
 }
 
 void HTTPSecureSocket::ProcessPage() {
-    _pageComplete = true;
+    pageComplete_ = true;
 }
 
 void HTTPSecureSocket::Event_Error() {
-    const bool wasValid = _connectionValid;
-    _connectionValid = false;
+    const bool wasValid = connectionValid_;
+    connectionValid_ = false;
     if (wasValid) {
         if (!Lookahead().empty()) ProcessData(ReadAll());
         ProcessPage();

@@ -11,20 +11,49 @@
 
 namespace halvoric {
 
+// Finds the blank line that ends a reply's header block in the unread bytes
+// of a connection, as they grow, searching each byte about once. The line end
+// is the one InternetHeaders::DetermineEOLCharacter names for all bytes so
+// far; when that one does not occur twice in a row, LF LF, then CR LF CR LF,
+// then CR CR is looked for.
+class HeaderBlockEnd {
+public:
+    struct Found {
+        std::int64_t position = 0;  // 1-based start of the blank line; 0: none yet
+        std::string eol;            // the line end that makes it up
+    };
+
+    // Looks in `unread`, which holds the bytes looked at before (unchanged)
+    // followed by new ones.
+    Found Search(std::string_view unread);
+    // Starts over for another reply.
+    void Reset() { *this = HeaderBlockEnd(); }
+
+private:
+    std::size_t searched_ = 0;  // bytes looked at so far
+    bool sawCrLf_ = false;
+    bool sawLf_ = false;
+    bool sawCr_ = false;
+};
+
 // An HTTP/1.0 form-post client over the TLS socket: one POST per connection,
 // a form body in the program's own encoding, a synchronous wait with an
-// inactivity time-out, and the reply body read until the server closes the
-// connection. Used in this order: construct, SetFormData, Post, Close; one
-// object serves one request.
+// inactivity time-out and an overall limit, and the reply body read until the
+// server closes the connection. Used in this order: construct, SetFormData,
+// Post, Close; one object serves one request.
 class HTTPSecureSocket : public platform::SSLSocket {
 public:
-    // mErrorCode after the time-out ran out.
+    // ErrorCode after the time-out or the overall limit ran out.
     static constexpr std::int32_t kTimedOut = -1;
-    // mErrorCode after the body grew past kMaxBodyBytes: the connection was
+    // ErrorCode after the body grew past kMaxBodyBytes: the connection was
     // closed and Post returned the first kMaxBodyBytes bytes.
     static constexpr std::int32_t kBodyTooLarge = -2;
-    // The most reply-body bytes kept.
+    // The most reply-body bytes kept. A reply header block longer than this
+    // without its blank line is taken as body, and so cut too.
     static constexpr std::int64_t kMaxBodyBytes = 1024 * 1024;
+    // The longest a request may take, as a multiple of its time-out, however
+    // steadily the reply keeps arriving.
+    static constexpr std::int32_t kOverallLimitFactor = 3;
 
     HTTPSecureSocket();
 
@@ -38,8 +67,9 @@ public:
 
     // Posts the form to `url` and waits for the reply. Returns the reply body
     // (the bytes after the header block's blank line, exactly as received)
-    // once the server has closed the connection, the connection failed, or
-    // `timeoutSeconds` passed with no progress (0 or less: no time-out).
+    // once the server has closed the connection, the connection failed,
+    // `timeoutSeconds` passed with no progress, or kOverallLimitFactor times
+    // `timeoutSeconds` passed since the start (0 or less: neither limit).
     std::string Post(std::string_view url, std::int32_t timeoutSeconds);
 
     // Escapes the 27 characters of the form encoding and turns spaces into "+".
@@ -56,14 +86,14 @@ public:
     std::int32_t DefaultPort = 443;
 
     // What the last Post left behind.
-    std::int32_t ErrorCode() const { return mErrorCode; }
-    std::int32_t HTTPStatusCode() const { return _httpStatusCode; }
+    std::int32_t ErrorCode() const { return errorCode_; }
+    std::int32_t HTTPStatusCode() const { return httpStatusCode_; }
     // The reply's headers; nil until the reply's header block was complete.
-    platform::Ref<InternetHeaders> PageHeaders() const { return _pageHeaders; }
-    const InternetHeaders& RequestHeaders() const { return *requestHeaders; }
-    const std::string& Server() const { return _server; }
-    const std::string& Path() const { return _path; }
-    bool PageComplete() const { return _pageComplete; }
+    platform::Ref<InternetHeaders> PageHeaders() const { return pageHeaders_; }
+    const InternetHeaders& RequestHeaders() const { return *requestHeaders_; }
+    const std::string& Server() const { return server_; }
+    const std::string& Path() const { return path_; }
+    bool PageComplete() const { return pageComplete_; }
 
 protected:
     void Event_Connected() override;
@@ -82,23 +112,23 @@ private:
     void ProcessData(std::string_view bytes);
     void ProcessPage();
 
-    platform::Ref<InternetHeaders> requestHeaders;
-    bool synchronous = false;
-    std::int32_t timeoutSeconds = 0;
-    std::int32_t mErrorCode = 0;
-    std::string _httpAction;
-    std::string _processingURL;
-    std::string _server;
-    std::string _path;
-    std::int32_t _urlPort = 0;
-    std::string _postContent;
-    std::string _postContentType;
-    bool _connectionValid = false;
-    platform::Ref<InternetHeaders> _pageHeaders;
-    std::int32_t _httpStatusCode = 0;
-    std::string _pageBuffer;
-    bool _pageComplete = false;
-    bool threadProtection = false;
+    platform::Ref<InternetHeaders> requestHeaders_;
+    std::int32_t timeoutSeconds_ = 0;
+    std::int32_t errorCode_ = 0;
+    std::string httpAction_;
+    // The URL's host part as written, with ":" and the port when given.
+    std::string server_;
+    std::string path_;
+    std::string postContent_;
+    std::string postContentType_;
+    bool connectionValid_ = false;
+    platform::Ref<InternetHeaders> pageHeaders_;
+    std::int32_t httpStatusCode_ = 0;
+    std::string pageBuffer_;
+    bool pageComplete_ = false;
+    // The search for the end of the reply's header block, carried from one
+    // data notification to the next so that no byte is searched twice.
+    HeaderBlockEnd headerEnd_;
 };
 
 }  // namespace halvoric

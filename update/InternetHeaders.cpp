@@ -1,5 +1,7 @@
 #include "update/InternetHeaders.h"
 
+#include <unordered_map>
+
 #include "platform/Text.h"
 
 namespace halvoric {
@@ -15,15 +17,16 @@ std::string NumberedName(std::string_view name, std::int32_t copy) {
     return std::string(name) + ":" + Str(copy);
 }
 
+// The key of the copy numbered `copy` of `name`: the name itself for the
+// first (0), then "name:1", "name:2", ...
+std::string CopyKey(std::string_view name, std::int32_t copy) {
+    return copy == 0 ? std::string(name) : NumberedName(name, copy);
+}
+
 }  // namespace
 
 void InternetHeaders::AppendHeader(std::string_view name, std::string value) {
-    const std::int32_t count = NameCount(name);
-    if (count == 0) {
-        Headers.SetValue(name, std::move(value));
-    } else {
-        Headers.SetValue(NumberedName(name, count), std::move(value));
-    }
+    Headers.SetValue(CopyKey(name, NameCount(name)), std::move(value));
 }
 
 void InternetHeaders::Delete(std::string_view name) {
@@ -73,6 +76,10 @@ void InternetHeaders::ParseHeaders(std::string_view block) {
     std::string joined = platform::ReplaceAllB(block, eol + " ", " ");
     joined = platform::ReplaceAllB(joined, eol + "\t", " ");
 
+    // How many copies of each name the table holds, counted here rather than
+    // by NameCount for every line, so that a block repeating one name many
+    // times is read in time linear in its size.
+    std::unordered_map<std::string, std::int32_t> copies;
     std::size_t start = 0;
     while (start <= joined.size()) {
         std::size_t end = joined.find(eol, start);
@@ -83,7 +90,10 @@ void InternetHeaders::ParseHeaders(std::string_view block) {
             std::string value = MidB(line, colon + 1);
             const std::size_t first = value.find_first_not_of(' ');
             value.erase(0, first == std::string::npos ? value.size() : first);
-            AppendHeader(LeftB(line, colon - 1), std::move(value));
+            const std::string name = LeftB(line, colon - 1);
+            auto [entry, isNew] = copies.try_emplace(name, 0);
+            if (isNew) entry->second = NameCount(name);
+            Headers.SetValue(CopyKey(name, entry->second++), std::move(value));
         }
         if (end == joined.size()) break;
         start = end + eol.size();

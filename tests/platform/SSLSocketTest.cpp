@@ -91,12 +91,23 @@ const std::string kRequest = "GET / HTTP/1.0\r\n\r\n";
 class SSLSocketTest : public ::testing::Test {
 protected:
     void SetUp() override { SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem()); }
-    void TearDown() override { SSLSocket::ClearTrustAnchorsForTesting(); }
+    void TearDown() override {
+        SSLSocket::ClearTrustAnchorsForTesting();
+        SSLSocket::ClearAddressesForTesting();
+    }
 
     static void Aim(RecordingSocket& socket, const std::string& host, int port) {
         socket.SetAddress(host);
         socket.SetPort(port);
         socket.sendOnConnect = kRequest;
+    }
+
+    // Aims `socket` at `host` and `port`, connects and polls until the
+    // connection (or the attempt) has ended.
+    static bool ConnectUntilTheEnd(RecordingSocket& socket, const std::string& host, int port) {
+        Aim(socket, host, port);
+        socket.Connect();
+        return PollUntilError(socket);
     }
 };
 
@@ -343,6 +354,138 @@ TEST_F(SSLSocketTest, CloseFromAnEventHandlerStopsFurtherEvents) {
     ASSERT_TRUE(PollUntil(socket, [&] { return socket.Saw("DataAvailable"); }));
     for (int i = 0; i < 20; ++i) socket.Poll();
     EXPECT_FALSE(socket.Saw("Error"));
+    EXPECT_FALSE(socket.IsConnected());
+}
+
+// ---- several addresses for one name ----------------------------------------------------------
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Polls until the connection is up or has failed.
+bool PollUntilOutcome(RecordingSocket& socket) {
+    return PollUntil(socket, [&] { return socket.Saw("Connected") || socket.Saw("Error"); });
+}
+
+TlsTestServer::Script PlainTcpReply(std::string bytes) {
+    TlsTestServer::Script script = TlsTestServer::Reply(std::move(bytes));
+    script.tls = false;
+    return script;
+}
+
+TEST_F(SSLSocketTest, AFirstAddressThatNeverAnswersGivesWayToTheNextAfterAQuarterSecond) {
+    TlsTestServer server(TlsTestServer::Reply("answered"));
+    // The first address takes no connection and refuses none.
+    const auto unanswered = testsupport::UnansweredListener::OnLoopback(server.Port());
+    if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {unanswered->Address(), "127.0.0.1"});
+
+    RecordingSocket socket;
+    Aim(socket, TlsTestServer::kServiceName, server.Port());
+    const auto start = Clock::now();
+    socket.Connect();
+    ASSERT_TRUE(PollUntilOutcome(socket));
+    const double connected = SecondsSince(start);
+    EXPECT_GE(connected, 0.25);  // the first address had its quarter second
+    EXPECT_LT(connected, 1.0);
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.Names().front(), "Connected");
+    EXPECT_EQ(socket.received, "answered");
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kConnectionClosed);
+    // The certificate was checked against the name, which went out as SNI.
+    EXPECT_EQ(server.ServerNames(), std::vector<std::string>{TlsTestServer::kServiceName});
+}
+
+TEST_F(SSLSocketTest, AddressFamiliesTakeTurns) {
+    // Two IPv6 addresses that never answer, then IPv4: the IPv4 address is
+    // tried second, a quarter second in, not third after half a second.
+    TlsTestServer server(PlainTcpReply("plain reply"));
+    testsupport::UnansweredListener unanswered("::1", server.Port());
+    if (!unanswered.Listening()) GTEST_SKIP() << "no IPv6 loopback on which a listener can be left unanswered";
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"::1", "::1", "127.0.0.1"});
+    RecordingSocket socket;
+    socket.SetSecure(false);
+    Aim(socket, TlsTestServer::kServiceName, server.Port());
+    const auto start = Clock::now();
+    socket.Connect();
+    ASSERT_TRUE(PollUntilOutcome(socket));
+    const double connected = SecondsSince(start);
+    EXPECT_EQ(socket.Names().front(), "Connected");
+    EXPECT_GE(connected, 0.25);
+    EXPECT_LT(connected, 0.49);
+}
+
+TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
+    // Nothing listens on 127.0.0.2 to 127.0.0.5 at the server's port. Waiting
+    // a quarter second after each refusal would take a second in all.
+    TlsTestServer server(PlainTcpReply("plain reply"));
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName,
+                                      {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1"});
+    RecordingSocket socket;
+    socket.SetSecure(false);
+    Aim(socket, TlsTestServer::kServiceName, server.Port());
+    const auto start = Clock::now();
+    socket.Connect();
+    ASSERT_TRUE(PollUntilOutcome(socket));
+    EXPECT_LT(SecondsSince(start), 0.5);
+    EXPECT_EQ(socket.Names().front(), "Connected");
+    ASSERT_TRUE(PollUntilError(socket));
+    EXPECT_EQ(socket.received, "plain reply");
+    EXPECT_EQ(server.Connections(), 1);
+
+    // When every address refuses, one Error says so.
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.3"});
+    RecordingSocket refused;
+    ASSERT_TRUE(ConnectUntilTheEnd(refused, TlsTestServer::kServiceName, server.Port()));
+    for (int i = 0; i < 5; ++i) refused.Poll();
+    EXPECT_EQ(refused.Names(), std::vector<std::string>{"Error"});
+    EXPECT_EQ(refused.LastErrorCode(), SSLSocket::kConnectionFailed);
+}
+
+TEST_F(SSLSocketTest, TheAddressThatWinsHasItsCertificateCheckedAgainstTheName) {
+    TlsTestServer::Script script = TlsTestServer::Reply("secret");
+    script.certificate = TlsTestServer::Certificate::OtherName;
+    TlsTestServer server(script);
+    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.1"});
+    RecordingSocket socket;
+    ASSERT_TRUE(ConnectUntilTheEnd(socket, TlsTestServer::kServiceName, server.Port()));
+    EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"});
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+// ---- renegotiation ----------------------------------------------------------------------------
+
+TEST_F(SSLSocketTest, ARenegotiationAskedForByTheServerEndsTheConnection) {
+    // TLS 1.2 itself works as ever.
+    TlsTestServer::Script tls12 = TlsTestServer::Reply("over TLS 1.2");
+    tls12.tls12Only = true;
+    {
+        TlsTestServer server(tls12);
+        RecordingSocket control;
+        ASSERT_TRUE(ConnectUntilTheEnd(control, "127.0.0.1", server.Port()));
+        EXPECT_EQ(control.received, "over TLS 1.2");
+        EXPECT_EQ(control.LastErrorCode(), SSLSocket::kConnectionClosed);
+    }
+
+    // Bytes, then the request, then more bytes that must not be taken.
+    TlsTestServer::Script script;
+    script.tls12Only = true;
+    script.steps = {{0, "before"}, {150, "after", true}, {150, " and later"}};
+    script.ending = TlsTestServer::Ending::KeepOpen;
+    TlsTestServer server(script);
+    RecordingSocket socket;
+    ASSERT_TRUE(ConnectUntilTheEnd(socket, "127.0.0.1", server.Port()));
+    // The server notes its request once the call that sent it has returned,
+    // which may be after the client has already ended the connection.
+    const auto limit = Clock::now() + std::chrono::seconds(5);
+    while (!server.RenegotiationRequested() && Clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(server.RenegotiationRequested());
+    EXPECT_EQ(socket.received, "before");
+    EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kConnectionBroken);
     EXPECT_FALSE(socket.IsConnected());
 }
 

@@ -1,6 +1,7 @@
 #include "tests/support/TlsTestServer.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -17,6 +18,8 @@
 #include <chrono>
 #include <cctype>
 #include <cstdlib>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -106,7 +109,8 @@ const Certificates& TestCertificates() {
         Certificates made;
         made.ca = MakeCertificate("Halvoric Test CA", nullptr, true, "");
         made.localhost =
-            MakeCertificate("localhost", &made.ca, false, "DNS:localhost,IP:127.0.0.1");
+            MakeCertificate("localhost", &made.ca, false,
+                            (std::string("DNS:localhost,DNS:") + TlsTestServer::kServiceName + ",IP:127.0.0.1").c_str());
         made.otherName = MakeCertificate("other.example", &made.ca, false, "DNS:other.example");
         made.selfSigned = MakeCertificate("localhost", nullptr, false, "DNS:localhost,IP:127.0.0.1");
         made.caPem = ToPem(made.ca.certificate);
@@ -189,7 +193,8 @@ TlsTestServer::TlsTestServer(Script script) : script_(std::move(script)), tls_(s
                                               : certificates.selfSigned;
         tls_->context = SSL_CTX_new(TLS_server_method());
         if (!tls_->context || SSL_CTX_use_certificate(tls_->context, chosen.certificate) != 1 ||
-            SSL_CTX_use_PrivateKey(tls_->context, chosen.key) != 1) {
+            SSL_CTX_use_PrivateKey(tls_->context, chosen.key) != 1 ||
+            (script_.tls12Only && SSL_CTX_set_max_proto_version(tls_->context, TLS1_2_VERSION) != 1)) {
             throw std::runtime_error("test server: TLS set-up failed");
         }
     }
@@ -345,6 +350,15 @@ void TlsTestServer::Serve(int fd) {
             ok = false;
             break;
         }
+        if (step.renegotiate && ssl) {
+            // Sends the hello request and returns; the renegotiation itself
+            // would start with the client's answer.
+            if (SSL_renegotiate(ssl) != 1 || SSL_do_handshake(ssl) != 1) {
+                ok = false;
+                break;
+            }
+            renegotiationRequested_ = true;
+        }
         if (!step.bytes.empty() && !send(step.bytes)) {
             ok = false;
             break;
@@ -358,6 +372,58 @@ void TlsTestServer::Serve(int fd) {
         if (receive(buffer, sizeof buffer) <= 0) break;
     }
     if (ssl) SSL_free(ssl);
+}
+
+// ---- a listener that never answers ------------------------------------------------------
+
+UnansweredListener::UnansweredListener(const std::string& address, int port) : address_(address) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return;
+    sockaddr_storage storage{};
+    const auto length = static_cast<socklen_t>(found->ai_addrlen);
+    std::memcpy(&storage, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+    const auto* target = reinterpret_cast<const sockaddr*>(&storage);
+    const int fd = ::socket(storage.ss_family, SOCK_STREAM, 0);
+    if (fd < 0) return;
+    // A queue of length 0 holds one connection; once that one is in, the
+    // system drops every further request instead of refusing it.
+    if (::bind(fd, target, length) != 0 || ::listen(fd, 0) != 0) {
+        ::close(fd);
+        return;
+    }
+    listenFd_ = fd;
+    // Connect until a connection no longer comes up: then the queue is full.
+    for (int i = 0; i < 16; ++i) {
+        const int filler = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (filler < 0) break;
+        fillers_.push_back(filler);
+        if (::connect(filler, target, length) == 0) continue;
+        if (errno != EINPROGRESS) break;
+        pollfd entry{filler, POLLOUT, 0};
+        if (::poll(&entry, 1, 300) == 0) return;  // dropped: the queue is full
+    }
+    // The queue never filled: not the behaviour this listener stands for.
+    for (const int filler : fillers_) ::close(filler);
+    fillers_.clear();
+    ::close(listenFd_);
+    listenFd_ = -1;
+}
+
+std::unique_ptr<UnansweredListener> UnansweredListener::OnLoopback(int port) {
+    for (const char* address : {"::1", "127.0.0.2"}) {
+        auto listener = std::make_unique<UnansweredListener>(address, port);
+        if (listener->Listening()) return listener;
+    }
+    return nullptr;
+}
+
+UnansweredListener::~UnansweredListener() {
+    for (const int filler : fillers_) ::close(filler);
+    if (listenFd_ >= 0) ::close(listenFd_);
 }
 
 }  // namespace testsupport

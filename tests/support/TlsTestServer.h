@@ -20,7 +20,8 @@ namespace testsupport {
 class TlsTestServer {
 public:
     enum class Certificate {
-        Localhost,   // for "localhost" and 127.0.0.1, signed by the test CA
+        // for "localhost", kServiceName and 127.0.0.1, signed by the test CA
+        Localhost,
         OtherName,   // for "other.example" only, signed by the test CA
         SelfSigned,  // for "localhost" and 127.0.0.1, signed by nobody trusted
     };
@@ -32,15 +33,21 @@ public:
         KeepOpen,  // holds the connection until the client closes it
     };
 
-    // One step of an answer: wait `delayMs`, then send `bytes` (nothing when
-    // empty).
+    // A made-up host name that the Localhost certificate names; tests give
+    // the client its addresses with SSLSocket::SetAddressesForTesting.
+    static constexpr const char* kServiceName = "service.halvoric.test";
+
+    // One step of an answer: wait `delayMs`, then (with `renegotiate`) ask
+    // the client for a renegotiation, then send `bytes` (nothing when empty).
     struct Step {
         int delayMs = 0;
         std::string bytes;
+        bool renegotiate = false;  // needs tls12Only
     };
 
     struct Script {
         bool tls = true;  // false: plain TCP
+        bool tls12Only = false;  // offer TLS 1.2 at most (1.3 has no renegotiation)
         Certificate certificate = Certificate::Localhost;
         // false: accept the TCP connection and never answer the handshake.
         bool completeHandshake = true;
@@ -78,6 +85,9 @@ public:
     static const std::string& CaCertificatePem();
     // A port on 127.0.0.1 on which nothing listens: connecting is refused.
     static int UnusedPort();
+    // Whether the step with `renegotiate` found the server's TLS layer willing
+    // to send the request (false until such a step ran).
+    bool RenegotiationRequested() const { return renegotiationRequested_.load(); }
 
 private:
     struct Tls;
@@ -93,12 +103,40 @@ private:
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
+    std::atomic<bool> renegotiationRequested_{false};
     mutable std::mutex mutex_;
     std::condition_variable stopped_;
     int currentFd_ = -1;
     std::vector<std::string> requests_;
     std::vector<std::string> serverNames_;
     std::thread thread_;
+};
+
+// A TCP listener whose queue of pending connections is full and never
+// taken: the system drops further connection requests to it, so that
+// connecting there neither succeeds nor fails until the connecting side gives
+// up, as with a host whose route is broken.
+class UnansweredListener {
+public:
+    // Listens on `address` (IPv4 or IPv6 text) at `port` and fills its queue.
+    // Listening() is false when that is impossible on this machine (no IPv6,
+    // the port taken).
+    UnansweredListener(const std::string& address, int port);
+    ~UnansweredListener();
+    UnansweredListener(const UnansweredListener&) = delete;
+    UnansweredListener& operator=(const UnansweredListener&) = delete;
+
+    bool Listening() const { return listenFd_ >= 0; }
+    const std::string& Address() const { return address_; }
+
+    // One at `port` on ::1 (as with a broken IPv6 route), else on 127.0.0.2;
+    // nil when neither can be made here.
+    static std::unique_ptr<UnansweredListener> OnLoopback(int port);
+
+private:
+    std::string address_;
+    int listenFd_ = -1;
+    std::vector<int> fillers_;
 };
 
 }  // namespace testsupport
