@@ -327,6 +327,12 @@ void SetApplicationInfoForTesting(const ApplicationInfo& info) {
 
 void ResetRuntimeForTesting() {
     Runtime& rt = State();
+    // Qt keeps a quit asked for while no event loop ran, and it would end the
+    // next loop (a message box's, say) at once: let one event loop take it.
+    if (rt.quitting && QCoreApplication::instance() && !QCoreApplication::closingDown()) {
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
     rt.quitting = false;
     rt.bus.reset();
     ReleaseWindowsAndApplication();

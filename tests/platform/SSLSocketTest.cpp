@@ -230,7 +230,7 @@ TEST_F(SSLSocketTest, ARefusedConnectionFailsBeforeConnected) {
 
 TEST_F(SSLSocketTest, ANameThatDoesNotResolveFailsWithoutHoldingTheCaller) {
     RecordingSocket socket;
-    Aim(socket, "no-such-host.halvoric.invalid", 443);
+    Aim(socket, TlsTestServer::UnresolvableName(), 443);
     const auto start = Clock::now();
     socket.Connect();
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));

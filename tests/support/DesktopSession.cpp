@@ -146,7 +146,7 @@ PrivateBus::PrivateBus(const fs::path& folder) {
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:tmpdir=)" << folder.string() << R"(</listen>
+  <listen>unix:dir=)" << folder.string() << R"(</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>

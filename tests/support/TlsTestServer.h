@@ -85,6 +85,10 @@ public:
     static const std::string& CaCertificatePem();
     // A port on 127.0.0.1 on which nothing listens: connecting is refused.
     static int UnusedPort();
+    // A host name that resolves to nothing, and whose look-up sends no query
+    // off the machine: its first label is longer than the 63 bytes a DNS name
+    // may hold, so the system's resolver refuses it before asking anyone.
+    static std::string UnresolvableName() { return std::string(64, 'x') + ".halvoric.invalid"; }
     // Whether the step with `renegotiate` found the server's TLS layer willing
     // to send the request (false until such a step ran).
     bool RenegotiationRequested() const { return renegotiationRequested_.load(); }

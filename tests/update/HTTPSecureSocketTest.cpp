@@ -539,7 +539,7 @@ TEST_F(HTTPSecureSocketTest, ConnectionFailuresReturnEmptyWithTheSocketsCode) {
 
     HTTPSecureSocket unresolved;
     start = Clock::now();
-    EXPECT_EQ(Post(unresolved, "https://no-such-host.halvoric.invalid/www/ssl/vcheck.php", 10), "");
+    EXPECT_EQ(Post(unresolved, "https://" + TlsTestServer::UnresolvableName() + "/www/ssl/vcheck.php", 10), "");
     EXPECT_EQ(unresolved.ErrorCode(), SSLSocket::kNameNotResolved);
     EXPECT_LT(SecondsSince(start), 5.0);
 }
