@@ -78,11 +78,15 @@ void MenuBarView::AddItems(QMenu* menu, const Ref<MenuItem>& parent) {
             continue;
         }
         QAction* action = menu->addAction(PlainCaption(item->Text()));
-        action->setShortcut(Shortcut(item->KeyboardShortcut()));
         action->setMenuRole(Role(item));
-        QObject::connect(action, &QAction::triggered, [item] { HandleMenuCommand(item); });
-        entries_.push_back({item, action, nullptr});
+        BindCommand(action, item);
     }
+}
+
+void MenuBarView::BindCommand(QAction* action, const Ref<MenuItem>& item) {
+    action->setShortcut(Shortcut(item->KeyboardShortcut()));
+    QObject::connect(action, &QAction::triggered, [item] { HandleMenuCommand(item); });
+    entries_.push_back({item, action, nullptr});
 }
 
 void MenuBarView::AddShortcuts(QWidget* window, const Ref<MenuItem>& parent) {
@@ -93,16 +97,13 @@ void MenuBarView::AddShortcuts(QWidget* window, const Ref<MenuItem>& parent) {
             AddShortcuts(window, item);
             continue;
         }
-        const QKeySequence shortcut = Shortcut(item->KeyboardShortcut());
-        if (shortcut.isEmpty()) continue;
+        if (Shortcut(item->KeyboardShortcut()).isEmpty()) continue;
         // The window's own action, as a menu bar's would be: Qt::WindowShortcut,
         // so that it answers only while this window is active.
         auto* action = new QAction(PlainCaption(item->Text()), window);
-        action->setShortcut(shortcut);
         action->setShortcutContext(Qt::WindowShortcut);
         window->addAction(action);
-        QObject::connect(action, &QAction::triggered, [item] { HandleMenuCommand(item); });
-        entries_.push_back({item, action, nullptr});
+        BindCommand(action, item);
     }
 }
 

@@ -39,6 +39,8 @@ public:
 private:
     void AddItems(QMenu* menu, const Ref<MenuItem>& parent);
     void AddShortcuts(QWidget* window, const Ref<MenuItem>& parent);
+    // Makes `action` run `item`'s command on its shortcut and follow the item.
+    void BindCommand(QAction* action, const Ref<MenuItem>& item);
 
     struct Entry {
         Ref<MenuItem> item;

@@ -324,6 +324,14 @@ struct SSLSocket::Connection {
         if (context) SSL_CTX_free(context);
     }
 
+    // The pending attempts, each waited on until it can be written (connected
+    // or failed).
+    std::vector<pollfd> AttemptEntries() const {
+        std::vector<pollfd> entries;
+        for (const int attempt : attempts) entries.push_back({attempt, POLLOUT, 0});
+        return entries;
+    }
+
     void CloseAttempts() {
         for (const int attempt : attempts) ::close(attempt);
         attempts.clear();
@@ -468,8 +476,7 @@ void SSLSocket::WaitBriefly() {
             break;
         }
         case Stage::Connecting: {
-            std::vector<pollfd> entries;
-            for (const int attempt : c.attempts) entries.push_back({attempt, POLLOUT, 0});
+            std::vector<pollfd> entries = c.AttemptEntries();
             WaitForSockets(entries.data(), entries.size(), kWaitMilliseconds);
             break;
         }
@@ -535,8 +542,7 @@ void SSLSocket::Advance() {
 // failed (Event_Error raised).
 bool SSLSocket::AdvanceAttempts() {
     Connection& c = *connection_;
-    std::vector<pollfd> entries;
-    for (const int attempt : c.attempts) entries.push_back({attempt, POLLOUT, 0});
+    std::vector<pollfd> entries = c.AttemptEntries();
     if (!entries.empty() && WaitForSockets(entries.data(), entries.size(), 0) > 0) {
         std::vector<bool> failed(entries.size(), false);
         // Of attempts that came up together, the oldest (the preferred
