@@ -164,9 +164,15 @@ PrivateBus::PrivateBus(const fs::path& folder) {
 // PrivateDisplay ----------------------------------------------------------------
 
 PrivateDisplay::PrivateDisplay() {
-    // -displayfd: the server takes the first free display number and says which.
+    // -displayfd: the server takes the first free display number and says
+    // which, once it accepts connections. -noreset: by default the server
+    // resets whenever its last client leaves, and a reset drops every
+    // connection that is accepted but not yet set up; the short-lived tools
+    // that look at the windows are often that last client, and a launch
+    // connecting at that moment would lose its display.
     server_ = std::make_unique<ChildProcess>(
-        "Xvfb", std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+        "Xvfb",
+        std::vector<std::string>{"-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
         SystemEnvironment());
     if (auto line = server_->FirstLine(kStartMs); line && !line->empty()) name_ = ":" + *line;
 }
