@@ -40,29 +40,6 @@ std::int32_t DeadlineAfter(std::int32_t seconds) {
 
 }  // namespace
 
-HeaderBlockEnd::Found HeaderBlockEnd::Search(std::string_view unread) {
-    if (unread.size() < searched_) Reset();  // not the bytes seen before: start over
-    // A pattern of up to four bytes found now was not there before, so it
-    // ends among the new bytes: its search starts three bytes back.
-    const std::size_t from = searched_ > 3 ? searched_ - 3 : 0;
-    const std::string_view fresh = unread.substr(searched_ > 0 ? searched_ - 1 : 0);
-    sawCrLf_ = sawCrLf_ || fresh.find("\r\n") != std::string_view::npos;
-    sawLf_ = sawLf_ || fresh.find('\n') != std::string_view::npos;
-    sawCr_ = sawCr_ || fresh.find('\r') != std::string_view::npos;
-    searched_ = unread.size();
-
-    const auto at = [&](std::string_view pattern) -> std::int64_t {
-        const std::size_t found = unread.find(pattern, from);
-        return found == std::string_view::npos ? 0 : static_cast<std::int64_t>(found) + 1;
-    };
-    // The line end of the bytes so far, as DetermineEOLCharacter gives it.
-    const std::string eol = sawCrLf_ ? "\r\n" : sawLf_ ? "\n" : sawCr_ ? "\r" : "\r\n";
-    for (const std::string& candidate : {eol, std::string("\n"), std::string("\r\n"), std::string("\r")}) {
-        if (const std::int64_t position = at(candidate + candidate)) return {position, candidate};
-    }
-    return {};
-}
-
 HTTPSecureSocket::HTTPSecureSocket() {
     InitializeRequestHeaders();
     DefaultPort = 443;
@@ -122,7 +99,7 @@ std::string HTTPSecureSocket::Post(std::string_view url, std::int32_t timeoutSec
     timeoutSeconds_ = timeoutSeconds;
     DoConnect(url, "POST");
     WaitForPage();
-    return pageBuffer_;
+    return reply_.Body();
 }
 
 void HTTPSecureSocket::DoConnect(std::string_view url, std::string_view method) {
@@ -139,11 +116,8 @@ void HTTPSecureSocket::DoConnect(std::string_view url, std::string_view method) 
 }
 
 void HTTPSecureSocket::ResetVariables() {
-    pageBuffer_.clear();
-    pageHeaders_ = nullptr;
-    httpStatusCode_ = 0;
+    reply_.Reset();
     pageComplete_ = false;
-    headerEnd_.Reset();
 }
 
 void HTTPSecureSocket::WaitForPage() {
@@ -160,8 +134,8 @@ void HTTPSecureSocket::WaitForPage() {
         if (connectionValid_ != lastConnectionState) {
             lastConnectionState = connectionValid_;
             deadline = DeadlineAfter(timeoutSeconds_);
-        } else if (LenB(pageBuffer_) != lastBodyLength) {
-            lastBodyLength = LenB(pageBuffer_);
+        } else if (LenB(reply_.Body()) != lastBodyLength) {
+            lastBodyLength = LenB(reply_.Body());
             deadline = DeadlineAfter(timeoutSeconds_);
         }
         if (timeoutSeconds_ > 0 &&
@@ -198,49 +172,25 @@ void HTTPSecureSocket::Event_DataAvailable() {
 }
 
 void HTTPSecureSocket::HandleNewData() {
-    if (pageHeaders_) {
-        ProcessData(ReadAll());
-        return;
-    }
     // The header block stays unread in the socket until its blank line has
-    // come; each notification searches only the bytes new since the last.
-    const HeaderBlockEnd::Found end = headerEnd_.Search(Lookahead());
-    if (end.position == 0) {
-        // A block that grows past the body's limit without ending is taken as
-        // body, which the limit then cuts.
-        if (LenB(Lookahead()) > kMaxBodyBytes) {
-            ProcessData(ReadAll());
-            headerEnd_.Reset();
-        }
-        return;
-    }
-    ParseHeaders(Read(end.position - 1));
-    Read(2 * LenB(end.eol));
-    ProcessData(ReadAll());
+    // come; the reader takes the bytes from then on.
+    const std::size_t taken = reply_.Arrive(Lookahead());
+    if (taken > 0) Read(static_cast<std::int64_t>(taken));
+    StopOnReadingError();
 }
 
 std::string HTTPSecureSocket::DetermineEOLCharacter(std::string_view text) {
     return InternetHeaders::DetermineEOLCharacter(text);
 }
 
-void HTTPSecureSocket::ParseHeaders(std::string_view block) {
-    const std::string statusLine = NthField(block, DetermineEOLCharacter(block), 1);
-    httpStatusCode_ = ClampToInt32(platform::Val(NthField(statusLine, " ", 2)));
-    pageHeaders_ = platform::Make<InternetHeaders>();
-    pageHeaders_->ParseHeaders(block);
-}
-
-void HTTPSecureSocket::ProcessData(std::string_view bytes) {
-    const std::int64_t room = kMaxBodyBytes - LenB(pageBuffer_);
-    if (LenB(bytes) <= room) {
-        pageBuffer_.append(bytes);
-        return;
-    }
-    // Past the limit: keep what fits, end the connection and report it.
-    pageBuffer_.append(bytes.substr(0, static_cast<std::size_t>(room > 0 ? room : 0)));
+// A reply that cannot be read on (a body past its limit, of which the reader
+// keeps what fits) ends the connection, and the request fails with the
+// reader's code.
+void HTTPSecureSocket::StopOnReadingError() {
+    if (reply_.ErrorCode() == 0) return;
     Close();
     connectionValid_ = false;
-    SetError(kBodyTooLarge);
+    SetError(reply_.ErrorCode());
 }
 
 void HTTPSecureSocket::ProcessPage() {
@@ -251,7 +201,9 @@ void HTTPSecureSocket::Event_Error() {
     const bool wasValid = connectionValid_;
     connectionValid_ = false;
     if (wasValid) {
-        if (!Lookahead().empty()) ProcessData(ReadAll());
+        // Unread bytes go to the body, whether or not the header block ended.
+        if (!Lookahead().empty()) reply_.End(ReadAll());
+        StopOnReadingError();
         ProcessPage();
     } else {
         SetError(LastErrorCode());

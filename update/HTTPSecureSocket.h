@@ -8,33 +8,9 @@
 #include "platform/Ref.h"
 #include "platform/SSLSocket.h"
 #include "update/InternetHeaders.h"
+#include "update/ReplyReader.h"
 
 namespace halvoric {
-
-// Finds the blank line that ends a reply's header block in the unread bytes
-// of a connection, as they grow, searching each byte about once. The line end
-// is the one InternetHeaders::DetermineEOLCharacter names for all bytes so
-// far; when that one does not occur twice in a row, LF LF, then CR LF CR LF,
-// then CR CR is looked for.
-class HeaderBlockEnd {
-public:
-    struct Found {
-        std::int64_t position = 0;  // 1-based start of the blank line; 0: none yet
-        std::string eol;            // the line end that makes it up
-    };
-
-    // Looks in `unread`, which holds the bytes looked at before (unchanged)
-    // followed by new ones.
-    Found Search(std::string_view unread);
-    // Starts over for another reply.
-    void Reset() { *this = HeaderBlockEnd(); }
-
-private:
-    std::size_t searched_ = 0;  // bytes looked at so far
-    bool sawCrLf_ = false;
-    bool sawLf_ = false;
-    bool sawCr_ = false;
-};
 
 // An HTTP/1.0 form-post client over the TLS socket: one POST per connection,
 // a form body in the program's own encoding, a synchronous wait with an
@@ -47,10 +23,9 @@ public:
     static constexpr std::int32_t kTimedOut = -1;
     // ErrorCode after the body grew past kMaxBodyBytes: the connection was
     // closed and Post returned the first kMaxBodyBytes bytes.
-    static constexpr std::int32_t kBodyTooLarge = -2;
-    // The most reply-body bytes kept. A reply header block longer than this
-    // without its blank line is taken as body, and so cut too.
-    static constexpr std::int64_t kMaxBodyBytes = 1024 * 1024;
+    static constexpr std::int32_t kBodyTooLarge = ReplyReader::kBodyTooLarge;
+    // The most reply-body bytes kept (see ReplyReader).
+    static constexpr std::int64_t kMaxBodyBytes = ReplyReader::kMaxBodyBytes;
     // The longest a request may take, as a multiple of its time-out, however
     // steadily the reply keeps arriving.
     static constexpr std::int32_t kOverallLimitFactor = 3;
@@ -87,9 +62,9 @@ public:
 
     // What the last Post left behind.
     std::int32_t ErrorCode() const { return errorCode_; }
-    std::int32_t HTTPStatusCode() const { return httpStatusCode_; }
+    std::int32_t HTTPStatusCode() const { return reply_.StatusCode(); }
     // The reply's headers; nil until the reply's header block was complete.
-    platform::Ref<InternetHeaders> PageHeaders() const { return pageHeaders_; }
+    platform::Ref<InternetHeaders> PageHeaders() const { return reply_.Headers(); }
     const InternetHeaders& RequestHeaders() const { return *requestHeaders_; }
     const std::string& Server() const { return server_; }
     const std::string& Path() const { return path_; }
@@ -108,8 +83,7 @@ private:
     void SetError(std::int32_t code);
     void SendRequest(std::string_view method);
     void HandleNewData();
-    void ParseHeaders(std::string_view block);
-    void ProcessData(std::string_view bytes);
+    void StopOnReadingError();
     void ProcessPage();
 
     platform::Ref<InternetHeaders> requestHeaders_;
@@ -122,13 +96,9 @@ private:
     std::string postContent_;
     std::string postContentType_;
     bool connectionValid_ = false;
-    platform::Ref<InternetHeaders> pageHeaders_;
-    std::int32_t httpStatusCode_ = 0;
-    std::string pageBuffer_;
+    // The reply as read so far: status, headers and body.
+    ReplyReader reply_;
     bool pageComplete_ = false;
-    // The search for the end of the reply's header block, carried from one
-    // data notification to the next so that no byte is searched twice.
-    HeaderBlockEnd headerEnd_;
 };
 
 }  // namespace halvoric
