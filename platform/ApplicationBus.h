@@ -19,7 +19,7 @@ std::string FileUri(const std::filesystem::path& absolutePath);
 
 // The local path that a file URI names, byte for byte. nullopt for another
 // scheme, a host other than "localhost", a relative path, a query or fragment,
-// a malformed escape or an escaped NUL.
+// a malformed escape, or an escaped NUL or "/".
 std::optional<std::filesystem::path> PathFromFileUri(std::string_view uri);
 
 // The object path under which an application id serves its interface: "/"

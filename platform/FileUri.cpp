@@ -70,8 +70,12 @@ std::optional<fs::path> PathFromFileUri(std::string_view uri) {
         if (encoded.size() - index < 3) return std::nullopt;
         const int high = HexDigit(encoded[index + 1]);
         const int low = HexDigit(encoded[index + 2]);
-        if (high < 0 || low < 0 || (high == 0 && low == 0)) return std::nullopt;
-        path += static_cast<char>(high * 16 + low);
+        if (high < 0 || low < 0) return std::nullopt;
+        // No file name holds a NUL or a "/": an escaped one names no file,
+        // and decoding a "/" would name another path than the URI spells.
+        const char byte = static_cast<char>(high * 16 + low);
+        if (byte == '\0' || byte == '/') return std::nullopt;
+        path += byte;
         index += 2;
     }
     return fs::path(path);
