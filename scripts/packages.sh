@@ -3,11 +3,14 @@
 # needs nothing more: g++ brings AddressSanitizer's and UndefinedBehaviorSanitizer's
 # run-time libraries (libasan8, liblsan0 and libubsan1, through gcc-12's
 # libgcc-12-dev), and they print their stack traces with file and line by themselves.
+# The fuzz targets (scripts/fuzz.sh) want clang and its libFuzzer, which
+# libclang-rt-14-dev brings with clang's own sanitizer run-times.
 halvoric_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins fonts-noto-cjk
   libssl-dev libgtest-dev libbenchmark-dev
   dbus-daemon xvfb x11-utils
+  clang-14 libclang-rt-14-dev
 )
 
 halvoric_install_packages() {

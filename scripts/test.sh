@@ -3,7 +3,9 @@
 # then builds them again under AddressSanitizer, LeakSanitizer and
 # UndefinedBehaviorSanitizer in a folder of its own (the build folder's name
 # with -sanitize) and runs every test there, where any report fails the test
-# whose process made it.
+# whose process made it; last builds the fuzz targets and runs each for a
+# fixed number of runs over its corpus (scripts/fuzz.sh), where any finding
+# fails.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/packages.sh"
 halvoric_install_packages
@@ -29,3 +31,5 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 halvoric_build_in "$build_dir-sanitize" -DHALVORIC_SANITIZE=ON -DHALVORIC_BUILD_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 run_tests "$build_dir-sanitize"
+
+"$(dirname "${BASH_SOURCE[0]}")/fuzz.sh"
