@@ -22,7 +22,7 @@ halvoric_install_packages
 source_dir="$(halvoric_source_dir)"
 fuzz_dir="$(halvoric_build_dir)-fuzz"
 # Each target's number of runs in CI: well under 60 s apiece on two busy cores.
-declare -A ci_runs=([inspection]=2500 [reply]=12000 [file_uri]=100000)
+declare -A ci_runs=([inspection]=2000 [reply]=8000 [file_uri]=80000)
 ci_seed=1
 
 # The build takes the sanitizer settings of its own; any left from the
