@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileOpenEvent>
+#include <QIcon>
+#include <QPixmap>
 #include <QPointer>
 #include <QTimer>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include "platform/Desktop.h"
 #include "platform/Files.h"
 #include "platform/Menu.h"
+#include "platform/Picture.h"
 #include "platform/MenuBarView.h"
 #include "platform/Text.h"
 #include "platform/Window.h"
@@ -145,6 +148,20 @@ std::optional<int> ClaimApplicationName(const std::string& applicationId,
     return 1;
 }
 
+// Gives every window the application's icon: the picture `fileName` from the
+// resources folder, in its own size. Without the picture the windows keep
+// the desktop's generic icon.
+void SetApplicationIcon(const std::string& fileName) {
+    if (fileName.empty()) return;
+    Ref<Picture> picture;
+    try {
+        LoadResourcePicture(picture, fileName);
+    } catch (const RuntimeException&) {
+        return;  // no resources folder to look in
+    }
+    if (picture) QApplication::setWindowIcon(QIcon(QPixmap::fromImage(picture->Image())));
+}
+
 // Documents that the desktop hands in while the application runs (macOS).
 class FileOpenFilter final : public QObject {
 public:
@@ -250,6 +267,7 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
             return;
         }
     }
+    SetApplicationIcon(info.iconFileName);
     // Once per QApplication, however often initialisation runs with it.
     if (!rt.fileOpenFilter) {
         rt.fileOpenFilter = new FileOpenFilter(qApp);

@@ -121,7 +121,7 @@ TEST_F(SingleInstanceTest, WithoutABusEachLaunchRunsAloneAndSaysNothing) {
     EXPECT_EQ(second.ErrorOutput().find("DBus"), std::string::npos);
 }
 
-TEST_F(SingleInstanceTest, TheMenuBarWindowStandsTopLeftFixedInSizeWithoutMaximiseAndTitlesAreBare) {
+TEST_F(SingleInstanceTest, TheMenuBarWindowStandsTopLeftFixedInSizeWithoutMaximiseAndTitlesAreBareAndIconsSet) {
     Document(kJapanese);
     ChildProcess& first = Launch({kJapanese});
     ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle, kJapanese})) << Report();
@@ -151,6 +151,14 @@ TEST_F(SingleInstanceTest, TheMenuBarWindowStandsTopLeftFixedInSizeWithoutMaximi
     const auto result = std::find_if(windows.begin(), windows.end(), [](const Window& w) { return w.title == kJapanese; });
     ASSERT_NE(result, windows.end());
     EXPECT_EQ(display->Property(result->id, "_NET_WM_NAME"), "_NET_WM_NAME(UTF8_STRING) = \"" + kJapanese + "\"\n");
+
+    // Both carry the application's icon, in the one size of its picture, for
+    // a window manager's title bar and task list.
+    for (const Window& window : {*bar, *result}) {
+        const std::string icon = display->Property(window.id, "_NET_WM_ICON");
+        EXPECT_NE(icon.find("Icon (64 x 64)"), std::string::npos) << window.title << ": " << icon.substr(0, 80);
+        EXPECT_EQ(QString::fromStdString(icon).count(QStringLiteral("Icon (")), 1) << window.title;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileOpenEvent>
+#include <QIcon>
+#include <QImage>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
@@ -79,7 +81,7 @@ protected:
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
         int argc = static_cast<int>(arguments.size());
-        platform::RunFrameworkInitialization(argc, argv.data(), {"Halvoric", 1, 2, 0, "1.2.0"}, &Startup);
+        platform::RunFrameworkInitialization(argc, argv.data(), info, &Startup);
 
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -95,6 +97,7 @@ protected:
         return platform::RuntimeRun();
     }
 
+    platform::ApplicationInfo info{"Halvoric", 1, 2, 0, "1.2.0"};
     testing::DesktopRecord desktop;
     TemporaryFolder folder;
 };
@@ -208,6 +211,27 @@ TEST_F(LaunchTest, AnErrorThatNothingHandlesIsShownByNameAndEndsTheApplication) 
     EXPECT_EQ(status, 1);
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_NE(desktop.messages[0].find("NilObjectException"), std::string::npos) << desktop.messages[0];
+}
+
+TEST_F(LaunchTest, EveryWindowCarriesTheApplicationsIconInThePicturesOwnSize) {
+    // The picture in the resources folder (beside the tests' bin/, as beside
+    // the installed program's) that the desktop entry names too.
+    info.iconFileName = "halvoric.png";
+    const QImage picture = QImage(HALVORIC_SOURCE_DIR "/resources/halvoric.png").convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(picture.isNull());
+    const fs::path document = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("icon.indd"));
+    bool checked = false;
+    Launch({document.string()}, [] { return platform::WindowCount() == 1 && MenuBarHost(); }, [&] {
+        checked = true;
+        for (QWidget* window : {MenuBarHost(), platform::WindowAt(0)->Widget()}) {
+            const QIcon icon = window->windowIcon();
+            EXPECT_EQ(icon.availableSizes(), QList<QSize>{picture.size()}) << window->windowTitle().toStdString();
+            EXPECT_EQ(icon.pixmap(picture.size()).toImage().convertToFormat(QImage::Format_ARGB32), picture);
+        }
+        platform::Quit(0);
+    });
+    QApplication::setWindowIcon(QIcon());
+    EXPECT_TRUE(checked);
 }
 
 class ShellTest : public testing::AppFixture {
