@@ -213,7 +213,27 @@ struct Application::ShownMenuBar {
 #endif
 };
 
-Application::Application() = default;
+namespace {
+
+// The window that a dialog opens over: the active window of the program;
+// from the menu-bar window (or with none active) the program's front window,
+// where the user's work is; nullptr, the middle of the screen, when there is
+// none. Never the menu-bar window, a strip at the screen's edge, which the
+// dialog then keeps clear of.
+QWidget* DialogParent() {
+    QWidget* active = QApplication::activeWindow();
+    if (active && active != MenuBarWindow::Current()) return active;
+    for (std::int32_t index = 0; index < WindowCount(); ++index) {
+        if (QWidget* window = WindowAt(index)->Widget(); window->isVisible()) return window;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Application::Application() {
+    SetDialogPlacement({&DialogParent, &MenuBarWindow::KeptClear});
+}
 Application::~Application() = default;
 
 void Application::SetMenuBar(const Ref<platform::MenuBar>& bar) {

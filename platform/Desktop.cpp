@@ -10,30 +10,24 @@
 #include <QUrl>
 
 #include "platform/Files.h"
-#include "platform/MenuBarView.h"
 #include "platform/QtText.h"
 #include "platform/Text.h"
-#include "platform/Window.h"
 
 namespace platform {
 
 namespace {
 
-// The window that a dialog opens over: the active window of the program;
-// from the menu-bar window (or with none active) the program's front window,
-// where the user's work is; nullptr, the middle of the screen, when there is
-// none. Never the menu-bar window, a strip at the screen's edge.
+DialogPlacement& Placement() {
+    static DialogPlacement placement;
+    return placement;
+}
+
 QWidget* DialogParent() {
-    QWidget* active = QApplication::activeWindow();
-    if (active && active != MenuBarWindow::Current()) return active;
-    for (std::int32_t index = 0; index < WindowCount(); ++index) {
-        if (QWidget* window = WindowAt(index)->Widget(); window->isVisible()) return window;
-    }
-    return nullptr;
+    return Placement().over ? Placement().over() : QApplication::activeWindow();
 }
 
 // A dialog that, once Qt has placed it over its parent (or in the middle of
-// the screen), moves clear of the menu-bar window should it cover it.
+// the screen), moves as the placement says.
 template <class Dialog>
 class PlacedDialog final : public Dialog {
 public:
@@ -42,8 +36,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override {
         Dialog::showEvent(event);
+        if (!Placement().clear) return;
         const QRect frame = this->frameGeometry();
-        const QRect clear = MenuBarWindow::KeptClear(frame);
+        const QRect clear = Placement().clear(frame);
         if (clear != frame) this->move(this->pos() + (clear.topLeft() - frame.topLeft()));
     }
 };
@@ -91,6 +86,10 @@ std::unique_ptr<DesktopServices>& Services() {
 
 void SetDesktopServices(std::unique_ptr<DesktopServices> services) {
     Services() = services ? std::move(services) : std::make_unique<QtDesktopServices>();
+}
+
+void SetDialogPlacement(DialogPlacement placement) {
+    Placement() = std::move(placement);
 }
 
 void MsgBox(std::string_view text) {

@@ -141,6 +141,30 @@ protected:
         return queue;
     }
 
+    // Waits until all but one of `started` have ended, each with status 0,
+    // and returns the one left, which owns the application's name; nullptr
+    // when that does not come.
+    ChildProcess* TheOneLeft(const std::vector<ChildProcess*>& started) {
+        const bool allButOne = PollUntil([&] {
+            return std::count_if(started.begin(), started.end(), [](ChildProcess* p) { return !p->Running(); }) ==
+                   static_cast<long>(started.size()) - 1;
+        }, kExitMs);
+        EXPECT_TRUE(allButOne) << Report();
+        if (!allButOne) return nullptr;
+        ChildProcess* left = nullptr;
+        for (ChildProcess* launch : started) {
+            if (launch->Running()) {
+                left = launch;
+            } else {
+                EXPECT_EQ(launch->ExitStatus(), 0) << launch->ErrorOutput();
+            }
+        }
+        if (left) {
+            EXPECT_EQ(bus->OwnerPid(kApplicationId), left->Pid()) << Report();
+        }
+        return left;
+    }
+
     static std::string Describe(const std::vector<Window>& windows) {
         std::string text;
         for (const Window& window : windows) text += "[" + window.title + " pid " + std::to_string(window.pid) + "] ";
