@@ -51,7 +51,10 @@ std::string ApplicationObjectPath(std::string_view applicationId);
 // documents it could not hand over. The owner takes a document only while its
 // sender is still on the bus, so a launch that has given up never sees its
 // documents open after all. So a document is shown once, or its launch says
-// that it was not handed over.
+// that it was not handed over. (Giving up and the owner's check are separate
+// steps on the bus: only an owner that takes the document in the instant
+// between the launch's time running out and the bus seeing it leave can
+// still open it.)
 class ApplicationBus {
 public:
     // How long a launch waits for the owner to take one document (or to
@@ -103,10 +106,11 @@ public:
     Claim ClaimOrHandOver(std::vector<std::filesystem::path> documents, Receiver receiver);
 
     // Gives the name up at once (or leaves its queue), so that the next launch
-    // in the queue owns it, answers every hand-over whose documents were not
-    // all taken with an error, so that its sender opens them, and leaves the
-    // bus. Nothing reaches the receiver afterwards. Safe to call from the
-    // receiver's own callbacks; the destructor closes too.
+    // in the queue owns it; then answers every hand-over whose documents were
+    // not all taken with an error, so that its sender hands them to that owner
+    // or, being it, opens them itself; then leaves the bus. Nothing reaches
+    // the receiver afterwards, and a document not yet taken can no longer be.
+    // Safe to call from the receiver's own callbacks; the destructor closes too.
     void Close();
 
     // Test support: a shorter wait than kHandOverTimeout.
