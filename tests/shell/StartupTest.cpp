@@ -202,6 +202,41 @@ TEST_F(LaunchTest, ADocumentThatCannotBeReadEndsTheApplicationBeforeTheNext) {
     EXPECT_EQ(platform::WindowAt(0)->Title(), "missing.indd");
 }
 
+// A document handed in while a menu command shows a message waits until the
+// command is over: taken inside it, it would be lost should the command end
+// the application, as a document that cannot be read does.
+TEST_F(LaunchTest, ADocumentHandedInWhileAMessageIsUpWaitsForItAndIsNeverTakenWhenTheApplicationEnds) {
+    const fs::path later = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("later.indd"));
+    int windowsWhileUp = -1;
+    desktop.onMessage = [&] {
+        QFileOpenEvent event(QString::fromStdString(later.string()));
+        QApplication::sendEvent(qApp, &event);
+        for (int round = 0; round < 5; ++round) QApplication::processEvents();
+        windowsWhileUp = platform::WindowCount();
+    };
+    // Update Check fails here and says so: the document follows the message.
+    const int status = Launch({}, [] { return true; }, [&] {
+        platform::HandleMenuCommand(upchk());
+        EXPECT_EQ(windowsWhileUp, 0);
+        EXPECT_TRUE(testing::WaitFor([] { return platform::WindowCount() == 1; }));
+        platform::Quit(0);
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(desktop.messages.size(), 1u);
+
+    // The open-file dialog's document cannot be read: its message, then the end.
+    platform::ResetRuntimeForTesting();
+    ReleaseModuleState();
+    desktop.messages.clear();
+    desktop.fileToChoose = folder.File("missing.indd");
+    const int ended = Launch({}, [] { return true; }, [&] { platform::HandleMenuCommand(hiraku()); });
+    EXPECT_EQ(ended, 0);
+    ASSERT_EQ(desktop.messages, std::vector<std::string>{"エラーが起こりましたので\n終了します"});
+    EXPECT_EQ(windowsWhileUp, 1);
+    EXPECT_EQ(platform::WindowCount(), 1) << "only the unreadable document's window; the later one never opened";
+    EXPECT_EQ(platform::WindowAt(0)->Title(), "missing.indd");
+}
+
 TEST_F(LaunchTest, AnErrorThatNothingHandlesIsShownByNameAndEndsTheApplication) {
     // The menu bar missing at a menu update: the item accessors use a nil bar.
     const int status = Launch({}, [] { return true; }, [] {
