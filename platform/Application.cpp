@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <deque>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <typeinfo>
 
 #include <openssl/ssl.h>
@@ -19,8 +19,8 @@
 #include "platform/Desktop.h"
 #include "platform/Files.h"
 #include "platform/Menu.h"
-#include "platform/Picture.h"
 #include "platform/MenuBarView.h"
+#include "platform/Picture.h"
 #include "platform/Text.h"
 #include "platform/Window.h"
 

@@ -12,8 +12,8 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QVariantList>
 #include <QTimer>
+#include <QVariantList>
 #include <QVariantMap>
 #include <algorithm>
 #include <atomic>
@@ -268,7 +268,9 @@ ApplicationBus::Claim ApplicationBus::ClaimOrHandOver(std::vector<fs::path> docu
         return {Role::Alone, std::move(documents), {}};
     }
     named_ = true;
-    if (requested.value() == QDBusConnectionInterface::ServiceRegistered) return {Role::Primary, std::move(documents), {}};
+    if (requested.value() == QDBusConnectionInterface::ServiceRegistered) {
+        return {Role::Primary, std::move(documents), {}};
+    }
 
     const QString self = connection.baseService();
     for (;;) {

@@ -78,7 +78,7 @@ public:
         Primary,     // this launch owns the name: it runs and serves the interface
         HandedOver,  // the owner took everything: this launch ends
         Failed,      // the owner did not take `documents` (see `failure`): this launch ends, saying so
-        Alone,       // no name to own (the bus refuses it): this launch runs on its own, off the bus
+        Alone,       // no name to own (the bus refuses it, or has gone): this launch runs on its own
     };
     struct Claim {
         Role role = Role::Alone;
@@ -101,7 +101,8 @@ public:
     // owner went away during the hand-over, however long that took. Otherwise
     // hands `documents` over to the owner (or, with none, asks it to come to
     // the front): HandedOver when it took them all, Failed when it did not
-    // answer in time or refused. Alone only when the bus refuses the name.
+    // answer in time or refused. Alone only when the bus refuses the name or
+    // goes away meanwhile.
     // After anything but Primary the launch has left the queue and the bus.
     Claim ClaimOrHandOver(std::vector<std::filesystem::path> documents, Receiver receiver);
 

@@ -179,7 +179,9 @@ protected:
         text += "\nthe name's owner: " + (owner ? std::to_string(*owner) : std::string("none"));
         for (const auto& launch : launches) {
             text += "\nlaunch " + std::to_string(launch->Pid()) + (launch->Running() ? " running" : " ended");
-            if (const std::optional<int> status = launch->ExitStatus()) text += " with status " + std::to_string(*status);
+            if (const std::optional<int> status = launch->ExitStatus()) {
+                text += " with status " + std::to_string(*status);
+            }
             text += ", said: " + launch->ErrorOutput();
         }
         return text;

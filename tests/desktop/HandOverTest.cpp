@@ -51,10 +51,10 @@ protected:
         const std::string said = launch.ErrorOutput();
         const std::size_t at = said.find(what);
         if (at == std::string::npos) return {};
-        const std::size_t start = said.rfind('\n', at);
+        const std::size_t before = said.rfind('\n', at);
+        const std::size_t start = before == std::string::npos ? 0 : before + 1;
         const std::size_t end = said.find('\n', at);
-        return said.substr(start == std::string::npos ? 0 : start + 1,
-                           end == std::string::npos ? std::string::npos : end - (start == std::string::npos ? 0 : start + 1));
+        return said.substr(start, end == std::string::npos ? std::string::npos : end - start);
     }
 };
 

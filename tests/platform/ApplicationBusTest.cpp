@@ -151,10 +151,12 @@ protected:
 
     // The connections queued for the application's name, the owner first.
     QStringList Queue() {
-        const QDBusMessage reply = Observer().call(
-            QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                           QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListQueuedOwners"))
-            << QString::fromLatin1(kId));
+        const QDBusMessage reply =
+            Observer().call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                           QStringLiteral("/org/freedesktop/DBus"),
+                                                           QStringLiteral("org.freedesktop.DBus"),
+                                                           QStringLiteral("ListQueuedOwners"))
+                            << QString::fromLatin1(kId));
         return reply.arguments().value(0).toStringList();
     }
 

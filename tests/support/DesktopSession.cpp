@@ -177,10 +177,11 @@ PrivateBus::~PrivateBus() {
 
 namespace {
 
-QDBusMessage AskTheBus(const QString& method, const QString& argument) {
-    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+QDBusMessage AskTheBus(const QString& method, const std::string& argument) {
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                          QStringLiteral("/org/freedesktop/DBus"),
                                           QStringLiteral("org.freedesktop.DBus"), method)
-           << argument;
+           << QString::fromStdString(argument);
 }
 
 }  // namespace
@@ -190,23 +191,23 @@ QDBusConnection PrivateBus::Connection() const {
 }
 
 std::vector<std::string> PrivateBus::Queue(const std::string& name) const {
-    const QDBusMessage reply = Connection().call(AskTheBus(QStringLiteral("ListQueuedOwners"), QString::fromStdString(name)),
-                                                 QDBus::Block, kToolMs);
+    const QDBusMessage reply =
+        Connection().call(AskTheBus(QStringLiteral("ListQueuedOwners"), name), QDBus::Block, kToolMs);
     std::vector<std::string> queue;
     for (const QString& owner : reply.arguments().value(0).toStringList()) queue.push_back(owner.toStdString());
     return queue;
 }
 
 std::optional<pid_t> PrivateBus::OwnerPid(const std::string& name) const {
-    const QDBusMessage reply = Connection().call(
-        AskTheBus(QStringLiteral("GetConnectionUnixProcessID"), QString::fromStdString(name)), QDBus::Block, kToolMs);
+    const QDBusMessage reply =
+        Connection().call(AskTheBus(QStringLiteral("GetConnectionUnixProcessID"), name), QDBus::Block, kToolMs);
     if (reply.type() != QDBusMessage::ReplyMessage) return std::nullopt;
     return static_cast<pid_t>(reply.arguments().value(0).toUInt());
 }
 
 bool PrivateBus::Connected(const std::string& uniqueName) const {
-    const QDBusMessage reply = Connection().call(
-        AskTheBus(QStringLiteral("NameHasOwner"), QString::fromStdString(uniqueName)), QDBus::Block, kToolMs);
+    const QDBusMessage reply =
+        Connection().call(AskTheBus(QStringLiteral("NameHasOwner"), uniqueName), QDBus::Block, kToolMs);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }
 
