@@ -9,7 +9,7 @@ halvoric_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins fonts-noto-cjk
   libssl-dev libgtest-dev libbenchmark-dev
-  dbus-daemon xvfb x11-utils
+  dbus-daemon xvfb x11-utils xdotool
   clang-14 libclang-rt-14-dev
 )
 
