@@ -672,11 +672,37 @@ double SecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
-// Most of these tests keep the test clock standing while the connection comes
-// up, however long that takes on this machine, and set it running the moment
-// the server has read the request; from then on the wait runs in real time.
-void RunTheClockOnceTheRequestIsRead(TlsTestServer::Script& script, TestClock& clock) {
+// A post to a test server, timed from the moment the server had read the
+// request.
+struct TimedPost {
+    std::string body;
+    double secondsAfterTheRequest = -1;  // negative: no request was read
+};
+
+// Posts with `timeoutSeconds` to a server that plays `script`. The test clock
+// is set running in real time the moment the server has read the request; the
+// tests that leave it standing until then do not count the time the
+// connection takes to come up on this machine, however long that is.
+TimedPost PostTimedFromTheRequest(HTTPSecureSocket& client, TlsTestServer::Script script, TestClock& clock,
+                                  int timeoutSeconds) {
     script.onRequest = [&clock] { clock.Run(); };
+    TlsTestServer server(script);
+    client.SetFormData(UpdateCheckForm());
+    TimedPost post;
+    post.body = client.Post(server.Url("/p"), timeoutSeconds);
+    const auto end = Clock::now();
+    const auto read = server.RequestTimes();
+    if (read.size() == 1) post.secondsAfterTheRequest = SecondsBetween(read[0], end);
+    return post;
+}
+
+// A post that the time-out (or the overall limit) ended `seconds` after the
+// request was read, give or take the margin, with the socket closed.
+void ExpectTimedOutAfter(const HTTPSecureSocket& client, const TimedPost& post, double seconds) {
+    EXPECT_EQ(client.ErrorCode(), HTTPSecureSocket::kTimedOut);
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_GE(post.secondsAfterTheRequest, seconds);
+    EXPECT_LT(post.secondsAfterTheRequest, seconds + kMarginSeconds);
 }
 
 TEST_F(HTTPSecureSocketTest, AServerThatNeverAnswersTheConnectionTimesOut) {
@@ -703,71 +729,47 @@ TEST_F(HTTPSecureSocketTest, ASilenceAfterConnectingTimesOutThatLongAfterTheConn
     TlsTestServer::Script script = TlsTestServer::Reply("", Ending::KeepOpen);
     script.handshakeDelayMs = 1000;
     script.onHandshake = [&clock] { clock.Hold(); };
-    RunTheClockOnceTheRequestIsRead(script, clock);
-    TlsTestServer server(script);
-    HTTPSecureSocket client;
     clock.Run();
-    EXPECT_EQ(Post(client, server.Url("/p"), 2), "");
-    const auto end = Clock::now();
-    EXPECT_EQ(client.ErrorCode(), HTTPSecureSocket::kTimedOut);
-    ASSERT_EQ(server.RequestTimes().size(), 1u);
-    const double waited = SecondsBetween(server.RequestTimes()[0], end);
-    EXPECT_GE(waited, 2.0);
-    EXPECT_LT(waited, 2.0 + kMarginSeconds);
+    HTTPSecureSocket client;
+    const TimedPost post = PostTimedFromTheRequest(client, script, clock, 2);
+    EXPECT_EQ(post.body, "");
+    ExpectTimedOutAfter(client, post, 2.0);
 }
 
 TEST_F(HTTPSecureSocketTest, AServerKeepingTheConnectionOpenAfterTheReplyTimesOutWithTheBody) {
     TestClock clock;
-    TlsTestServer::Script script = TlsTestServer::Reply("HTTP/1.0 200 OK\r\n\r\ntrue", Ending::KeepOpen);
-    RunTheClockOnceTheRequestIsRead(script, clock);
-    TlsTestServer server(script);
     HTTPSecureSocket client;
-    EXPECT_EQ(Post(client, server.Url("/p"), 1), "true");
-    const auto end = Clock::now();
-    EXPECT_EQ(client.ErrorCode(), HTTPSecureSocket::kTimedOut);
-    EXPECT_FALSE(client.IsConnected());
+    const TimedPost post =
+        PostTimedFromTheRequest(client, TlsTestServer::Reply("HTTP/1.0 200 OK\r\n\r\ntrue", Ending::KeepOpen), clock, 1);
+    EXPECT_EQ(post.body, "true");
     // The body came after the request was read; the second ran from there.
-    ASSERT_EQ(server.RequestTimes().size(), 1u);
-    const double waited = SecondsBetween(server.RequestTimes()[0], end);
-    EXPECT_GE(waited, 1.0);
-    EXPECT_LT(waited, 1.0 + kMarginSeconds);
+    ExpectTimedOutAfter(client, post, 1.0);
 }
 
 TEST_F(HTTPSecureSocketTest, ABodyTrickledLongerThanTheTimeOutArrivesWhole) {
     // Three seconds in all against a time-out of two, each byte well within
     // it, and within the overall limit of six.
     TestClock clock;
-    TlsTestServer::Script script = TlsTestServer::Trickle("HTTP/1.0 200 OK\r\n\r\n", "012345", 500);
-    RunTheClockOnceTheRequestIsRead(script, clock);
-    TlsTestServer server(script);
     HTTPSecureSocket client;
-    EXPECT_EQ(Post(client, server.Url("/p"), 2), "012345");
-    const auto end = Clock::now();
+    const TimedPost post =
+        PostTimedFromTheRequest(client, TlsTestServer::Trickle("HTTP/1.0 200 OK\r\n\r\n", "012345", 500), clock, 2);
+    EXPECT_EQ(post.body, "012345");
     EXPECT_EQ(client.ErrorCode(), 0);
-    ASSERT_EQ(server.RequestTimes().size(), 1u);
-    EXPECT_GE(SecondsBetween(server.RequestTimes()[0], end), 3.0);
+    EXPECT_GE(post.secondsAfterTheRequest, 3.0);
 }
 
 TEST_F(HTTPSecureSocketTest, ABodyTrickledForeverEndsAtThreeTimesTheTimeOut) {
     // A byte every 100 ms for a minute: the time-out of 1 s never runs out.
     TestClock clock;
     const std::string endless(600, 'x');
-    TlsTestServer::Script script = TlsTestServer::Trickle("HTTP/1.0 200 OK\r\n\r\n", endless, 100);
-    RunTheClockOnceTheRequestIsRead(script, clock);
-    TlsTestServer server(script);
     HTTPSecureSocket client;
-    const std::string body = Post(client, server.Url("/p"), 1);
-    const auto end = Clock::now();
-    EXPECT_EQ(client.ErrorCode(), HTTPSecureSocket::kTimedOut);
-    EXPECT_FALSE(client.IsConnected());
+    const TimedPost post =
+        PostTimedFromTheRequest(client, TlsTestServer::Trickle("HTTP/1.0 200 OK\r\n\r\n", endless, 100), clock, 1);
+    ExpectTimedOutAfter(client, post, 3.0);
     EXPECT_FALSE(client.PageComplete());
-    ASSERT_EQ(server.RequestTimes().size(), 1u);
-    const double waited = SecondsBetween(server.RequestTimes()[0], end);
-    EXPECT_GE(waited, 3.0);
-    EXPECT_LT(waited, 3.0 + kMarginSeconds);
     // What came is kept.
-    EXPECT_GE(body.size(), 10u);
-    EXPECT_EQ(body, endless.substr(0, body.size()));
+    EXPECT_GE(post.body.size(), 10u);
+    EXPECT_EQ(post.body, endless.substr(0, post.body.size()));
 }
 
 TEST_F(HTTPSecureSocketTest, HeaderBytesDoNotRestartTheTimeOut) {
@@ -780,17 +782,11 @@ TEST_F(HTTPSecureSocketTest, HeaderBytesDoNotRestartTheTimeOut) {
     script.steps.push_back({0, "HTTP/1.0 200 OK\r\n"});
     for (int piece = 0; piece < 13; ++piece) script.steps.push_back({250, "A" + std::to_string(piece) + ": v\r\n"});
     script.steps.push_back({250, "\r\ntrue"});
-    RunTheClockOnceTheRequestIsRead(script, clock);
-    TlsTestServer server(script);
     HTTPSecureSocket client;
-    EXPECT_EQ(Post(client, server.Url("/p"), 1), "");
-    const auto end = Clock::now();
-    EXPECT_EQ(client.ErrorCode(), HTTPSecureSocket::kTimedOut);
+    const TimedPost post = PostTimedFromTheRequest(client, script, clock, 1);
+    EXPECT_EQ(post.body, "");
     EXPECT_EQ(client.HTTPStatusCode(), 0);
-    ASSERT_EQ(server.RequestTimes().size(), 1u);
-    const double waited = SecondsBetween(server.RequestTimes()[0], end);
-    EXPECT_GE(waited, 1.0);
-    EXPECT_LT(waited, 1.0 + kMarginSeconds);
+    ExpectTimedOutAfter(client, post, 1.0);
 }
 
 TEST_F(HTTPSecureSocketTest, AFirstAddressThatNeverAnswersLeavesTheLaunchReportsSecondForTheNext) {
