@@ -32,7 +32,9 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 TestClock::TestClock(std::int64_t startTick, std::chrono::seconds watchdog) : shown_(StartOfTick(startTick)) {
     platform::SetClockForTesting([this] {
         ++reads_;
-        return Now();
+        std::lock_guard lock(mutex_);
+        if (!firstRead_) firstRead_ = std::chrono::steady_clock::now();
+        return NowLocked();
     });
     watchdog_ = std::thread([this, watchdog] { Watch(watchdog); });
 }
@@ -67,6 +69,11 @@ TestClock::Duration TestClock::Now() const {
     return NowLocked();
 }
 
+std::optional<std::chrono::steady_clock::time_point> TestClock::FirstRead() const {
+    std::lock_guard lock(mutex_);
+    return firstRead_;
+}
+
 std::int64_t TestClock::Ticks() const {
     return std::chrono::duration_cast<Tick>(Now()).count();
 }
@@ -90,12 +97,6 @@ void TestClock::Run() {
     shown_ = NowLocked();
     runningSince_ = std::chrono::steady_clock::now();
     running_ = true;
-}
-
-void TestClock::Hold() {
-    std::lock_guard lock(mutex_);
-    shown_ = NowLocked();
-    running_ = false;
 }
 
 bool TestClock::WaitForReads(std::uint64_t count, std::chrono::milliseconds limit) const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace testsupport {
@@ -43,17 +44,18 @@ public:
     // Moves the clock on by `step`.
     void Advance(Duration step);
     // From now on the clock goes at the pace of the real one, from where it
-    // stands; Hold stops it again.
+    // stands.
     void Run();
-    void Hold();
 
     // The time the clock shows, as platform::TimeSinceStart answers it.
     Duration Now() const;
     // The tick it stands in, as platform::Ticks counts it (not wrapped).
     std::int64_t Ticks() const;
 
-    // How often the clock was read so far.
+    // How often the clock was read so far, and when it was first read (on the
+    // steady clock; nullopt before): when the first wait on it began.
     std::uint64_t Reads() const { return reads_.load(); }
+    std::optional<std::chrono::steady_clock::time_point> FirstRead() const;
     // Waits until the clock has been read `count` more times than now, for at
     // most `limit` of real time; returns whether it was.
     bool WaitForReads(std::uint64_t count, std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) const;
@@ -69,6 +71,7 @@ private:
     bool running_ = false;
     std::chrono::steady_clock::time_point runningSince_;
     std::atomic<std::uint64_t> reads_{0};
+    std::optional<std::chrono::steady_clock::time_point> firstRead_;
     std::atomic<bool> watchdogFired_{false};
     std::condition_variable stop_;
     bool stopping_ = false;

@@ -315,7 +315,6 @@ void TlsTestServer::Serve(int fd) {
         return;
     }
 
-    if (script_.handshakeDelayMs > 0 && !Pause(script_.handshakeDelayMs)) return;
     SSL* ssl = nullptr;
     if (script_.tls) {
         if (script_.onHandshake) script_.onHandshake();

@@ -53,9 +53,6 @@ public:
         Certificate certificate = Certificate::Localhost;
         // false: accept the TCP connection and never answer the handshake.
         bool completeHandshake = true;
-        // How long the server waits after taking the TCP connection before it
-        // answers the TLS handshake.
-        int handshakeDelayMs = 0;
         // Called on the server's thread as it starts the TLS handshake.
         std::function<void()> onHandshake;
         // Called on the server's thread once a connection's request has been
