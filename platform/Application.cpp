@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileOpenEvent>
+#include <QIcon>
+#include <QPixmap>
 #include <QPointer>
 #include <QTimer>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <typeinfo>
 
 #include <openssl/ssl.h>
@@ -16,6 +20,7 @@
 #include "platform/Files.h"
 #include "platform/Menu.h"
 #include "platform/MenuBarView.h"
+#include "platform/Picture.h"
 #include "platform/Text.h"
 #include "platform/Window.h"
 
@@ -23,11 +28,12 @@ namespace platform {
 
 namespace {
 
-// A document waiting to be delivered, with what its sender is told when the
-// application takes it (documents handed over on the session bus).
+// A document waiting to be delivered. One handed over on the session bus
+// carries the means to take it from its sender, which fails when the sender
+// has given up on it.
 struct PendingDocument {
     Ref<FolderItem> item;
-    std::function<void()> taken;
+    std::function<bool()> take;
 };
 
 // The runtime's per-process state.
@@ -40,6 +46,7 @@ struct Runtime {
     int exitStatus = 0;
     bool opened = false;          // Open has been delivered
     bool deliveringDocument = false;
+    int handling = 0;             // program code running on behalf of an event (Dispatch)
     std::deque<PendingDocument> pendingDocuments;
     bool updatingMenus = false;
     // Owned by the QApplication it filters, so released with it.
@@ -52,50 +59,107 @@ Runtime& State() {
     return runtime;
 }
 
-// Delivers the documents handed in, one at a time and never inside another's
-// handling (a message box's loop, say), each from the event loop itself.
+// Delivers the documents handed in, one at a time, each from the event loop
+// itself and never while program code handles an event (in a message box's
+// loop, say): that code may end the application, and a document taken then
+// would be lost. They follow once it returns.
 void DeliverNextDocument() {
     Runtime& rt = State();
-    if (!rt.opened || rt.deliveringDocument || rt.pendingDocuments.empty() || rt.quitting) return;
+    if (!rt.opened || rt.deliveringDocument || rt.handling > 0 || rt.pendingDocuments.empty() || rt.quitting) {
+        return;
+    }
     rt.deliveringDocument = true;
     QTimer::singleShot(0, [] {
         Runtime& rt = State();
         if (!rt.quitting && !rt.pendingDocuments.empty()) {
             PendingDocument document = std::move(rt.pendingDocuments.front());
             rt.pendingDocuments.pop_front();
-            if (document.taken) document.taken();
-            Dispatch([&] { GetAppObject()->Event_OpenDocument(document.item); });
-            UpdateMenus();
+            if (!document.take || document.take()) {
+                Dispatch([&] { GetAppObject()->Event_OpenDocument(document.item); });
+                UpdateMenus();
+            }
         }
         State().deliveringDocument = false;
         DeliverNextDocument();
     });
 }
 
-void HandInDocument(const std::filesystem::path& path, std::function<void()> taken = {}) {
-    State().pendingDocuments.push_back({Make<FolderItem>(std::filesystem::absolute(path)), std::move(taken)});
+void HandInDocument(const std::filesystem::path& path, std::function<bool()> take = {}) {
+    State().pendingDocuments.push_back({Make<FolderItem>(std::filesystem::absolute(path)), std::move(take)});
     DeliverNextDocument();
 }
 
+// A path for a line of text: in double quotes, with quotes, backslashes and
+// control bytes escaped, so that any file name stays on the line.
+std::string QuotedPath(const std::filesystem::path& path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text = "\"";
+    for (const unsigned char c : path.native()) {
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            text += "\\x";
+            text += kHex[c >> 4];
+            text += kHex[c & 0x0F];
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text + "\"";
+}
+
 // Takes the application's name on the session bus, or hands `documents` to
-// the instance that has it. Returns false when this launch has handed
-// everything over and ends; `documents` then keeps what this launch opens.
-bool ClaimApplicationName(const std::string& applicationId, std::vector<std::filesystem::path>& documents) {
+// the instance that has it. Returns the exit status when this launch ends here
+// (0: everything handed over; 1: the running instance did not take them, which
+// one line on standard error says); `documents` then keeps what this launch
+// opens.
+std::optional<int> ClaimApplicationName(const std::string& applicationId,
+                                        std::vector<std::filesystem::path>& documents) {
     std::unique_ptr<ApplicationBus> bus = ApplicationBus::Connect(applicationId);
-    if (!bus) return true;
+    if (!bus) return std::nullopt;
     ApplicationBus::Receiver receiver;
     // Handed-in documents join the queue of those named at start.
-    receiver.openDocument = [](const std::filesystem::path& document, std::function<void()> taken) {
-        HandInDocument(document, std::move(taken));
+    receiver.openDocument = [](const std::filesystem::path& document, std::function<bool()> take) {
+        HandInDocument(document, std::move(take));
     };
     receiver.activate = [] {
         if (MenuBarWindow* window = MenuBarWindow::Current()) window->BringToFront();
     };
     ApplicationBus::Claim claim = bus->ClaimOrHandOver(std::move(documents), std::move(receiver));
     documents = std::move(claim.documents);
-    if (claim.role == ApplicationBus::Role::HandedOver) return false;
-    if (claim.role == ApplicationBus::Role::Primary) State().bus = std::move(bus);
-    return true;
+    switch (claim.role) {
+        case ApplicationBus::Role::Primary: State().bus = std::move(bus); return std::nullopt;
+        case ApplicationBus::Role::Alone: return std::nullopt;
+        case ApplicationBus::Role::HandedOver: return 0;
+        case ApplicationBus::Role::Failed: break;
+    }
+    const std::string& name = State().info.name;
+    std::string line = name + ": ";
+    if (documents.empty()) {
+        line += "the running " + name + " did not come to the front: " + claim.failure;
+    } else {
+        line += "could not hand";
+        for (const auto& document : documents) line += " " + QuotedPath(document);
+        line += " over to the running " + name + ": " + claim.failure;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+    return 1;
+}
+
+// Gives every window the application's icon: the picture `fileName` from the
+// resources folder, in its own size. Without the picture the windows keep
+// the desktop's generic icon.
+void SetApplicationIcon(const std::string& fileName) {
+    if (fileName.empty()) return;
+    Ref<Picture> picture;
+    try {
+        LoadResourcePicture(picture, fileName);
+    } catch (const RuntimeException&) {
+        return;  // no resources folder to look in
+    }
+    if (picture) QApplication::setWindowIcon(QIcon(QPixmap::fromImage(picture->Image())));
 }
 
 // Documents that the desktop hands in while the application runs (macOS).
@@ -149,7 +213,27 @@ struct Application::ShownMenuBar {
 #endif
 };
 
-Application::Application() = default;
+namespace {
+
+// The window that a dialog opens over: the active window of the program;
+// from the menu-bar window (or with none active) the program's front window,
+// where the user's work is; nullptr, the middle of the screen, when there is
+// none. Never the menu-bar window, a strip at the screen's edge, which the
+// dialog then keeps clear of.
+QWidget* DialogParent() {
+    QWidget* active = QApplication::activeWindow();
+    if (active && active != MenuBarWindow::Current()) return active;
+    for (std::int32_t index = 0; index < WindowCount(); ++index) {
+        if (QWidget* window = WindowAt(index)->Widget(); window->isVisible()) return window;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Application::Application() {
+    SetDialogPlacement({&DialogParent, &MenuBarWindow::KeptClear});
+}
 Application::~Application() = default;
 
 void Application::SetMenuBar(const Ref<platform::MenuBar>& bar) {
@@ -197,16 +281,23 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
     for (int index = 1; index < argc; ++index) documents.push_back(std::filesystem::absolute(argv[index]));
     // One running application per session: a launch whose application already
     // runs hands its documents over and ends here, before its own start-up.
-    if (!info.applicationId.empty() && !ClaimApplicationName(info.applicationId, documents)) {
-        Quit(0);
-        return;
+    if (!info.applicationId.empty()) {
+        if (const std::optional<int> status = ClaimApplicationName(info.applicationId, documents)) {
+            Quit(*status);
+            return;
+        }
     }
+    SetApplicationIcon(info.iconFileName);
     // Once per QApplication, however often initialisation runs with it.
     if (!rt.fileOpenFilter) {
         rt.fileOpenFilter = new FileOpenFilter(qApp);
         qApp->installEventFilter(rt.fileOpenFilter);
     }
-    for (const auto& document : documents) rt.pendingDocuments.push_back({Make<FolderItem>(document), nullptr});
+    // Those named at start come first, before any that a later launch handed
+    // in while this one waited for the name.
+    for (auto document = documents.rbegin(); document != documents.rend(); ++document) {
+        rt.pendingDocuments.push_front({Make<FolderItem>(*document), nullptr});
+    }
     Dispatch(startup);
 }
 
@@ -271,6 +362,7 @@ bool Quitting() {
 void Dispatch(const std::function<void()>& handler) {
     Runtime& rt = State();
     if (rt.quitting) return;
+    ++rt.handling;
     std::exception_ptr escaped;
     try {
         escaped = rt.exceptionHelper(handler);
@@ -278,6 +370,9 @@ void Dispatch(const std::function<void()>& handler) {
         escaped = std::current_exception();
     }
     if (escaped) ReportUnhandled(escaped);
+    --rt.handling;
+    // Documents handed in meanwhile waited for this.
+    DeliverNextDocument();
 }
 
 namespace {
@@ -335,11 +430,14 @@ void ResetRuntimeForTesting() {
     }
     rt.quitting = false;
     rt.bus.reset();
-    ReleaseWindowsAndApplication();
-    rt.exitStatus = 0;
+    // Nothing left to deliver while the windows close (their menu updates
+    // would deliver it).
     rt.opened = false;
     rt.deliveringDocument = false;
+    rt.handling = 0;
     rt.pendingDocuments.clear();
+    ReleaseWindowsAndApplication();
+    rt.exitStatus = 0;
     rt.updatingMenus = false;
     rt.exceptionHelper = &CallFunctionWithExceptionHandling;
 }

@@ -28,6 +28,10 @@ struct ApplicationInfo {
     // application per user session) and the name of its desktop entry. Empty:
     // every launch runs on its own.
     std::string applicationId;
+    // The picture in the resources folder that stands for the application,
+    // as its desktop entry's icon does: every window carries it, in the
+    // picture's own size. Empty: the desktop's generic icon.
+    std::string iconFileName;
 };
 
 // A handler bound to a menu item's Name; its result says whether it handled

@@ -5,17 +5,20 @@
 #include <QDBusContext>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
+#include <QEventLoop>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantList>
 #include <QVariantMap>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <limits>
-#include <thread>
 
 namespace platform {
 
@@ -25,15 +28,17 @@ namespace {
 
 constexpr char kInterface[] = "org.freedesktop.Application";
 
-// How long a launch keeps trying to take the name or reach its owner, counted
-// from its last progress, before it runs on its own. What it waits for here is
-// an owner that is leaving the bus (it quit or died) and its name coming free.
-constexpr auto kRetryBudget = std::chrono::seconds(5);
-constexpr auto kRetryPause = std::chrono::milliseconds(20);
+// A call that the bus itself never ends: the hand-over keeps its own time.
+constexpr int kNoBusTimeout = std::numeric_limits<int>::max();
 
-// A hand-over waits for as long as the owner takes to answer: an owner that
-// leaves the bus without answering makes the bus answer with an error.
-constexpr int kNoTimeout = std::numeric_limits<int>::max();
+// "25 seconds", for a launch's message.
+std::string Duration(std::chrono::milliseconds duration) {
+    if (duration.count() % 1000 == 0) {
+        const auto seconds = duration.count() / 1000;
+        return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    }
+    return std::to_string(duration.count()) + " ms";
+}
 
 bool Unreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -166,11 +171,19 @@ public slots:
         for (const fs::path& document : documents) {
             receiver_.openDocument(document, [this, weak = std::weak_ptr<HandOver>(handOver)] {
                 // Only this service holds hand-overs: one still there means the
-                // service is too.
+                // service is too. One that is gone was refused (the application
+                // quits) or given up by its sender.
                 const std::shared_ptr<HandOver> taken = weak.lock();
-                if (!taken || --taken->untaken > 0) return;
-                taken->connection.send(taken->call.createReply());
-                std::erase(waiting_, taken);
+                if (!taken) return false;
+                if (!SenderWaits(*taken)) {
+                    std::erase(waiting_, taken);
+                    return false;
+                }
+                if (--taken->untaken == 0) {
+                    taken->connection.send(taken->call.createReply());
+                    std::erase(waiting_, taken);
+                }
+                return true;
             });
         }
     }
@@ -183,17 +196,29 @@ public slots:
     }
 
 private:
+    struct HandOver {
+        QDBusConnection connection;
+        QDBusMessage call;
+        int untaken;
+    };
+
     bool Refused() {
         if (!closed_) return false;
         sendErrorReply(QDBusError::Failed, QStringLiteral("The application is quitting."));
         return true;
     }
 
-    struct HandOver {
-        QDBusConnection connection;
-        QDBusMessage call;
-        int untaken;
-    };
+    // Whether the sender still waits for the answer. A sender that gave up
+    // (its wait ran out) has said that its documents were not handed over and
+    // has left the bus, so they must not open now. A sender that asked for no
+    // answer is taken at its word.
+    static bool SenderWaits(const HandOver& handOver) {
+        if (!handOver.call.isReplyRequired()) return true;
+        QDBusConnectionInterface* bus = handOver.connection.interface();
+        if (!bus) return false;
+        const QDBusReply<bool> onBus = bus->isServiceRegistered(handOver.call.service());
+        return onBus.isValid() && onBus.value();
+    }
 
     ApplicationBus::Receiver receiver_;
     std::vector<std::shared_ptr<HandOver>> waiting_;
@@ -223,66 +248,109 @@ ApplicationBus::~ApplicationBus() {
 ApplicationBus::Claim ApplicationBus::ClaimOrHandOver(std::vector<fs::path> documents, Receiver receiver) {
     QDBusConnection connection(Ascii(connectionName_));
     const QString name = Ascii(applicationId_);
-    // The object first, then the name: a call that reaches the name the moment
-    // it is ours finds the object there, and is served once the event loop runs.
+    // The object first, then the name: a call that reaches this connection the
+    // moment the name is ours (at once, or later from the queue) finds the
+    // object there, and is served once the event loop runs.
     service_ = std::make_unique<ApplicationBusService>(std::move(receiver));
     if (!connected_ ||
         !connection.registerObject(Ascii(ApplicationObjectPath(applicationId_)), service_.get(),
                                    QDBusConnection::ExportAllSlots)) {
         Close();
-        return {Role::Alone, std::move(documents)};
+        return {Role::Alone, std::move(documents), {}};
     }
-    auto deadline = std::chrono::steady_clock::now() + kRetryBudget;
+    // Queued behind the owner, not refused: when the owner goes away, the bus
+    // hands the name to the first launch in the queue in the same step.
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> requested =
+        connection.interface()->registerService(name, QDBusConnectionInterface::QueueService,
+                                                QDBusConnectionInterface::DontAllowReplacement);
+    if (!requested.isValid()) {
+        Close();
+        return {Role::Alone, std::move(documents), {}};
+    }
+    named_ = true;
+    if (requested.value() == QDBusConnectionInterface::ServiceRegistered) {
+        return {Role::Primary, std::move(documents), {}};
+    }
+
+    const QString self = connection.baseService();
     for (;;) {
-        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = connection.interface()->registerService(
-            name, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
-        if (!reply.isValid()) break;
-        if (reply.value() == QDBusConnectionInterface::ServiceRegistered) {
-            owner_ = true;
-            return {Role::Primary, std::move(documents)};
-        }
-        const std::size_t before = documents.size();
-        if (HandOver(documents)) {
+        // While this launch waits in the queue the name always has an owner;
+        // none means that the bus has gone.
+        const QDBusReply<QString> owner = connection.interface()->serviceOwner(name);
+        if (!owner.isValid()) {
             Close();
-            return {Role::HandedOver, {}};
+            return {Role::Alone, std::move(documents), {}};
         }
-        // The owner left (or refused) before it took everything: take the
-        // name, or hand the rest to whoever has it now.
-        const auto now = std::chrono::steady_clock::now();
-        if (documents.size() < before) deadline = now + kRetryBudget;
-        if (now >= deadline) break;
-        std::this_thread::sleep_for(kRetryPause);
+        if (owner.value() == self) return {Role::Primary, std::move(documents), {}};
+        std::string error;
+        const HandOverResult result = HandOver(owner.value().toStdString(), documents, error);
+        if (result == HandOverResult::Done) {
+            Close();
+            return {Role::HandedOver, {}, {}};
+        }
+        // An owner that went away has a successor (this launch, perhaps): go on
+        // with it. One that is still there did not answer in time, or refused.
+        const QDBusReply<QString> now = connection.interface()->serviceOwner(name);
+        if (now.isValid() && now.value() == owner.value()) {
+            Close();
+            return {Role::Failed, std::move(documents),
+                    result == HandOverResult::TimedOut ? "it did not answer within " + Duration(handOverTimeout_)
+                                                       : "it refused them (" + error + ")"};
+        }
     }
-    Close();
-    return {Role::Alone, std::move(documents)};
 }
 
-bool ApplicationBus::HandOver(std::vector<fs::path>& documents) {
+ApplicationBus::HandOverResult ApplicationBus::HandOver(const std::string& owner, std::vector<fs::path>& documents,
+                                                        std::string& error) {
     QDBusConnection connection(Ascii(connectionName_));
     const auto call = [&](const QString& method, const QVariantList& arguments) {
+        // To the owner's own connection: should the name pass on meanwhile,
+        // the call fails instead of reaching the next owner, or this launch.
         QDBusMessage message = QDBusMessage::createMethodCall(
-            Ascii(applicationId_), Ascii(ApplicationObjectPath(applicationId_)), kInterface, method);
+            Ascii(owner), Ascii(ApplicationObjectPath(applicationId_)), kInterface, method);
         message.setArguments(arguments);
-        return connection.call(message, QDBus::Block, kNoTimeout).type() == QDBusMessage::ReplyMessage;
+        // The bus's own time-out runs on a coarse timer, which may end the
+        // wait a little early: this one is exact.
+        QDBusPendingCall pending = connection.asyncCall(message, kNoBusTimeout);
+        if (!pending.isFinished()) {
+            QEventLoop loop;
+            QDBusPendingCallWatcher watcher(pending);
+            QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+            QTimer deadline;
+            deadline.setTimerType(Qt::PreciseTimer);
+            deadline.setSingleShot(true);
+            QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+            deadline.start(handOverTimeout_);
+            if (!pending.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+        if (!pending.isFinished()) return HandOverResult::TimedOut;
+        const QDBusMessage reply = pending.reply();
+        if (reply.type() == QDBusMessage::ReplyMessage) return HandOverResult::Done;
+        error = reply.errorMessage().toStdString();
+        return HandOverResult::OwnerLeftOrRefused;
     };
     if (documents.empty()) return call(QStringLiteral("Activate"), {QVariantMap()});
     // One document per call: each is answered when the owner takes it, so a
     // failure part-way leaves exactly the documents it did not take.
     while (!documents.empty()) {
         const QStringList uris{Ascii(FileUri(documents.front()))};
-        if (!call(QStringLiteral("Open"), {uris, QVariantMap()})) return false;
+        if (const HandOverResult result = call(QStringLiteral("Open"), {uris, QVariantMap()});
+            result != HandOverResult::Done) {
+            return result;
+        }
         documents.erase(documents.begin());
     }
-    return true;
+    return HandOverResult::Done;
 }
 
 void ApplicationBus::Close() {
     if (!connected_) return;
     connected_ = false;
     QDBusConnection connection(Ascii(connectionName_));
-    // The name goes first, so that a sender that is refused next finds it free.
-    if (owner_) connection.interface()->unregisterService(Ascii(applicationId_));
-    owner_ = false;
+    // The name goes first (or the place in its queue), so that a sender that
+    // is refused next finds the next owner there.
+    if (named_) connection.interface()->unregisterService(Ascii(applicationId_));
+    named_ = false;
     if (service_) {
         service_->Close();
         connection.unregisterObject(Ascii(ApplicationObjectPath(applicationId_)));

@@ -1,5 +1,7 @@
 #include "platform/Controls.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QFontMetrics>
@@ -53,6 +55,14 @@ void Control::SetWidget(QWidget* widget) {
     widget_ = widget;
     widget->setObjectName(FromUtf8(name_));
     widget->show();
+}
+
+std::string Control::AccessibleName() const {
+    return widget_ ? widget_->accessibleName().toStdString() : std::string();
+}
+
+void Control::SetAccessibleName(const std::string& name) {
+    if (widget_) widget_->setAccessibleName(FromUtf8(name));
 }
 
 void Control::SetProperties(const PropertyList& properties) {
@@ -322,7 +332,22 @@ private:
     Canvas& canvas_;
 };
 
+namespace {
+
+// A canvas is a picture to assistive technology, not an empty panel.
+QAccessibleInterface* CanvasAccessible(const QString&, QObject* object) {
+    if (auto* canvas = dynamic_cast<CanvasWidget*>(object)) return new QAccessibleWidget(canvas, QAccessible::Graphic);
+    return nullptr;
+}
+
+}  // namespace
+
 Canvas::Canvas(Window& window, std::string name) : Control(window, std::move(name)) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(&CanvasAccessible);
+        return true;
+    }();
+    (void)factoryInstalled;
     SetWidget(new CanvasWidget(*this, window.Content()));
 }
 

@@ -35,6 +35,11 @@ public:
     // Applies a design property list, in order.
     void SetProperties(const PropertyList& properties);
 
+    // The name by which assistive technology (a screen reader) reads the
+    // control, for one that shows no text of its own; empty: none.
+    std::string AccessibleName() const;
+    void SetAccessibleName(const std::string& name);
+
     QWidget* Widget() const { return widget_; }
 
 protected:
@@ -132,6 +137,7 @@ private:
 };
 
 // A drawing area that shows its Backdrop picture at its top left corner.
+// Assistive technology sees it as a picture (named by its AccessibleName).
 class Canvas : public Control {
 public:
     Canvas(Window& window, std::string name);

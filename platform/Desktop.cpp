@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QShowEvent>
 #include <QStringList>
 #include <QUrl>
 
@@ -16,11 +17,37 @@ namespace platform {
 
 namespace {
 
+DialogPlacement& Placement() {
+    static DialogPlacement placement;
+    return placement;
+}
+
+QWidget* DialogParent() {
+    return Placement().over ? Placement().over() : QApplication::activeWindow();
+}
+
+// A dialog that, once Qt has placed it over its parent (or in the middle of
+// the screen), moves as the placement says.
+template <class Dialog>
+class PlacedDialog final : public Dialog {
+public:
+    using Dialog::Dialog;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        Dialog::showEvent(event);
+        if (!Placement().clear) return;
+        const QRect frame = this->frameGeometry();
+        const QRect clear = Placement().clear(frame);
+        if (clear != frame) this->move(this->pos() + (clear.topLeft() - frame.topLeft()));
+    }
+};
+
 // The dialogs and services of the Qt desktop.
 class QtDesktopServices final : public DesktopServices {
 public:
     void ShowMessage(const std::string& text) override {
-        QMessageBox box(QApplication::activeWindow());
+        PlacedDialog<QMessageBox> box(DialogParent());
         box.setWindowTitle(QApplication::applicationDisplayName());
         box.setTextFormat(Qt::PlainText);
         box.setText(FromUtf8(text));
@@ -38,10 +65,11 @@ public:
             }
             filters << QStringLiteral("%1 (%2)").arg(FromUtf8(type->Name), patterns.join(' '));
         }
-        const QString chosen =
-            QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(), QString(), filters.join(";;"));
-        if (chosen.isEmpty()) return std::nullopt;
-        return std::filesystem::path(chosen.toStdString());
+        PlacedDialog<QFileDialog> dialog(DialogParent(), QString(), QString(), filters.join(";;"));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+        return std::filesystem::path(dialog.selectedFiles().constFirst().toStdString());
     }
 
     void OpenURL(const std::string& url) override {
@@ -58,6 +86,10 @@ std::unique_ptr<DesktopServices>& Services() {
 
 void SetDesktopServices(std::unique_ptr<DesktopServices> services) {
     Services() = services ? std::move(services) : std::make_unique<QtDesktopServices>();
+}
+
+void SetDialogPlacement(DialogPlacement placement) {
+    Placement() = std::move(placement);
 }
 
 void MsgBox(std::string_view text) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QRect>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +10,8 @@
 #include <vector>
 
 #include "platform/Ref.h"
+
+class QWidget;
 
 namespace platform {
 
@@ -51,5 +55,16 @@ public:
 
 // Installs `services` in place of Qt's; nullptr returns to Qt's.
 void SetDesktopServices(std::unique_ptr<DesktopServices> services);
+
+// Where Qt's dialogs (the message box, the open-file dialog) stand. `over`
+// names the window a dialog opens over (nullptr: the middle of the screen);
+// once Qt has placed the dialog there, `clear` moves its frame off what it
+// must not cover. Without either, a dialog opens over the active window. The
+// application installs its own.
+struct DialogPlacement {
+    std::function<QWidget*()> over;
+    std::function<QRect(const QRect& frame)> clear;
+};
+void SetDialogPlacement(DialogPlacement placement);
 
 }  // namespace platform

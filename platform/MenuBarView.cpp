@@ -161,6 +161,14 @@ MenuBarWindow* MenuBarWindow::Current() {
     return currentMenuBarWindow;
 }
 
+QRect MenuBarWindow::KeptClear(const QRect& frame) {
+    const MenuBarWindow* bar = Current();
+    if (!bar || !bar->isVisible()) return frame;
+    const QRect taken = bar->frameGeometry();
+    if (!frame.intersects(taken)) return frame;
+    return frame.translated(0, taken.bottom() + 1 - frame.top());
+}
+
 void MenuBarWindow::BringToFront() {
     showNormal();
     raise();

@@ -65,6 +65,10 @@ public:
 
     // The window that shows the application's menu bar, or nullptr.
     static MenuBarWindow* Current();
+    // `frame` (a window's frame on screen), moved down clear of the shown
+    // menu-bar window when it would cover it, as it would stand clear of a
+    // global menu bar.
+    static QRect KeptClear(const QRect& frame);
     // Shows it in front of the application's other windows and activates it.
     void BringToFront();
 

@@ -249,13 +249,7 @@ void Window::Show() {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame(QPoint(), widget_->size());
             frame.moveCenter(screen->availableGeometry().center());
-            // Clear of the application's menu bar window, as a centred window
-            // is clear of a global menu bar.
-            if (const MenuBarWindow* bar = MenuBarWindow::Current(); bar && bar->isVisible()) {
-                const QRect taken = bar->frameGeometry();
-                if (frame.intersects(taken)) frame.moveTop(taken.bottom() + 1);
-            }
-            widget_->move(frame.topLeft());
+            widget_->move(MenuBarWindow::KeptClear(frame).topLeft());
         }
     }
     placed_ = true;

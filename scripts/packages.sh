@@ -7,7 +7,7 @@ halvoric_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-image-formats-plugins fonts-noto-cjk
   libssl-dev libgtest-dev libbenchmark-dev
-  dbus-daemon xvfb x11-utils
+  dbus-daemon xvfb x11-utils xdotool
 )
 
 halvoric_install_packages() {

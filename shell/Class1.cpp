@@ -74,6 +74,8 @@ namespace {
 void ShowRelease(Window1& window, const Release& release) {
     window.Canvas1()->SetBackdrop(ReleaseIcon(release.icon));
     window.StaticText2()->SetText(std::string(release.name));
+    // A screen reader names the icon as the window names the release.
+    window.Canvas1()->SetAccessibleName(window.StaticText2()->Text());
 }
 
 }  // namespace

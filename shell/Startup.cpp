@@ -13,7 +13,8 @@ int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
     const platform::ApplicationInfo info{std::string(product::kProductName), product::kMajorVersion,
                                          product::kMinorVersion, product::kBugVersion,
-                                         std::string(product::kLongVersion), std::string(product::kApplicationId)};
+                                         std::string(product::kLongVersion), std::string(product::kApplicationId),
+                                         "halvoric.png"};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();

@@ -1,8 +1,6 @@
-// The real executable on a desktop of the test's own: an X server (Xvfb,
-// with no window manager) and a session bus (dbus-daemon). One running
-// application per session: a second launch hands its documents to the first
-// and ends; the windows are looked at as the X server has them (titles,
-// geometry, stacking, the process that owns each).
+// One running application per session, with the real executable on a
+// desktop of the test's own: a second launch hands its documents to the first
+// and ends.
 
 #include <gtest/gtest.h>
 
@@ -13,136 +11,26 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/CraftedDocument.h"
-#include "tests/support/DesktopSession.h"
+#include "tests/desktop/DesktopTest.h"
 
 namespace halvoric {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::ChildProcess;
-using testing::CraftedDocument;
+using testing::kExitMs;
+using testing::kMenuBarTitle;
+using testing::kWindowsMs;
 using testing::PollUntil;
-using testing::PrivateBus;
-using testing::PrivateDisplay;
-using testing::TemporaryFolder;
-using Window = PrivateDisplay::Window;
+using Window = testing::PrivateDisplay::Window;
 
-// Generous deadlines: a start includes the launch report's time-out.
-constexpr int kWindowsMs = 30000;
-constexpr int kExitMs = 30000;
-
-const std::string kMenuBarTitle = "Halvoric";
 const std::string kSpaced = "two words.indd";
 const std::string kJapanese = "日本語.indd";
 const std::string kNotUtf8 = "caf\xE9.indd";
 // How the title shows a name that is not UTF-8: the byte becomes U+FFFD.
 const std::string kNotUtf8Title = "caf\xEF\xBF\xBD.indd";
 
-class SingleInstanceTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        display = std::make_unique<PrivateDisplay>();
-        ASSERT_TRUE(display->Started()) << "Xvfb did not start (scripts/packages.sh installs it)";
-        bus = std::make_unique<PrivateBus>(folder.Path());
-        ASSERT_TRUE(bus->Started()) << "dbus-daemon did not start (scripts/packages.sh installs it)";
-        fs::create_directory(folder.File("runtime"));
-        fs::permissions(folder.File("runtime"), fs::perms::owner_all);
-        fs::create_directory(documents());
-    }
-
-    // The launches first (they talk to the server and the bus), then the bus
-    // and the server.
-    void TearDown() override {
-        launches.clear();
-        bus.reset();
-        display.reset();
-    }
-
-    fs::path documents() const { return folder.File("documents"); }
-
-    // A crafted InDesign CS6 document named `name` in the documents folder.
-    void Document(const std::string& name) const {
-        CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(documents() / name);
-    }
-
-    // Starts `halvoric` with `arguments` (file names relative to the documents
-    // folder, which is the launch's working folder) in the test's session.
-    ChildProcess& Launch(const std::vector<std::string>& arguments, bool withBus = true) {
-        testing::Environment environment = testing::SystemEnvironment();
-        environment["DISPLAY"] = display->Name();
-        environment["QT_QPA_PLATFORM"] = "xcb";
-        environment["XDG_RUNTIME_DIR"] = folder.File("runtime").string();
-        environment["DBUS_SESSION_BUS_ADDRESS"] =
-            withBus ? bus->Address() : "unix:path=" + folder.File("no-bus").string();
-        environment.erase("DESKTOP_STARTUP_ID");
-        environment.erase("XDG_ACTIVATION_TOKEN");
-        if (OwnNetworkNamespace()) {
-            std::vector<std::string> command{"--net", HALVORIC_EXECUTABLE};
-            command.insert(command.end(), arguments.begin(), arguments.end());
-            launches.push_back(std::make_unique<ChildProcess>("unshare", command, environment, documents()));
-        } else {
-            launches.push_back(
-                std::make_unique<ChildProcess>(HALVORIC_EXECUTABLE, arguments, environment, documents()));
-        }
-        EXPECT_TRUE(launches.back()->Started());
-        return *launches.back();
-    }
-
-    // Whether a launch can run in a network namespace of its own. There its
-    // launch report's look-up of the service host fails at once, without a
-    // query to the system's name server, while the X server and the bus stay
-    // reachable through their sockets in the file system.
-    static bool OwnNetworkNamespace() {
-        static const bool available = [] {
-            ChildProcess probe("unshare", {"--net", "true"}, testing::SystemEnvironment());
-            return probe.WaitForExit(10000) && probe.ExitStatus() == 0;
-        }();
-        return available;
-    }
-
-    std::vector<Window> WindowsOf(pid_t pid) const {
-        std::vector<Window> windows = display->Windows();
-        std::erase_if(windows, [pid](const Window& window) { return window.pid != pid; });
-        return windows;
-    }
-
-    static int Titled(const std::vector<Window>& windows, const std::string& title) {
-        return static_cast<int>(
-            std::count_if(windows.begin(), windows.end(), [&](const Window& window) { return window.title == title; }));
-    }
-
-    // Waits until the process shows at least the windows titled `titles`.
-    bool WaitForWindows(pid_t pid, const std::vector<std::string>& titles) const {
-        return PollUntil([&] {
-            const std::vector<Window> windows = WindowsOf(pid);
-            return std::all_of(titles.begin(), titles.end(),
-                               [&](const std::string& title) { return Titled(windows, title) > 0; });
-        }, kWindowsMs);
-    }
-
-    static std::string Describe(const std::vector<Window>& windows) {
-        std::string text;
-        for (const Window& window : windows) text += "[" + window.title + " pid " + std::to_string(window.pid) + "] ";
-        return text;
-    }
-
-    // The windows on the server and what each launch has said, for a failure.
-    std::string Report() {
-        std::string text = "windows: " + Describe(display->Windows());
-        for (const auto& launch : launches) {
-            text += "\nlaunch " + std::to_string(launch->Pid()) + (launch->Running() ? " running" : " ended");
-            if (const std::optional<int> status = launch->ExitStatus()) text += " with status " + std::to_string(*status);
-            text += ", said: " + launch->ErrorOutput();
-        }
-        return text;
-    }
-
-    TemporaryFolder folder;
-    std::unique_ptr<PrivateDisplay> display;
-    std::unique_ptr<PrivateBus> bus;
-    std::vector<std::unique_ptr<ChildProcess>> launches;
-};
+using SingleInstanceTest = testing::DesktopTest;
 
 TEST_F(SingleInstanceTest, ASecondLaunchHandsItsDocumentsToTheFirstAndEndsWithStatusZero) {
     for (const auto& name : {kSpaced, kJapanese, kNotUtf8}) Document(name);
@@ -199,18 +87,7 @@ TEST_F(SingleInstanceTest, LaunchesAtTheSameMomentEndWithOneApplicationShowingEv
     for (const auto& set : sets) started.push_back(&Launch(set));
 
     // All but one end, each with status 0; the one left shows everything.
-    ASSERT_TRUE(PollUntil([&] {
-        return std::count_if(started.begin(), started.end(), [](ChildProcess* p) { return !p->Running(); }) ==
-               static_cast<long>(sets.size()) - 1;
-    }, kExitMs)) << Report();
-    ChildProcess* survivor = nullptr;
-    for (ChildProcess* launch : started) {
-        if (launch->Running()) {
-            survivor = launch;
-        } else {
-            EXPECT_EQ(launch->ExitStatus(), 0) << launch->ErrorOutput();
-        }
-    }
+    ChildProcess* survivor = TheOneLeft(started);
     ASSERT_NE(survivor, nullptr);
     titles.push_back(kMenuBarTitle);
     ASSERT_TRUE(WaitForWindows(survivor->Pid(), titles)) << Report();
@@ -232,7 +109,7 @@ TEST_F(SingleInstanceTest, WithoutABusEachLaunchRunsAloneAndSaysNothing) {
     EXPECT_EQ(second.ErrorOutput().find("DBus"), std::string::npos);
 }
 
-TEST_F(SingleInstanceTest, TheMenuBarWindowStandsTopLeftFixedInSizeWithoutMaximiseAndTitlesAreBare) {
+TEST_F(SingleInstanceTest, TheMenuBarWindowStandsTopLeftFixedInSizeWithoutMaximiseAndTitlesAreBareAndIconsSet) {
     Document(kJapanese);
     ChildProcess& first = Launch({kJapanese});
     ASSERT_TRUE(WaitForWindows(first.Pid(), {kMenuBarTitle, kJapanese})) << Report();
@@ -262,6 +139,14 @@ TEST_F(SingleInstanceTest, TheMenuBarWindowStandsTopLeftFixedInSizeWithoutMaximi
     const auto result = std::find_if(windows.begin(), windows.end(), [](const Window& w) { return w.title == kJapanese; });
     ASSERT_NE(result, windows.end());
     EXPECT_EQ(display->Property(result->id, "_NET_WM_NAME"), "_NET_WM_NAME(UTF8_STRING) = \"" + kJapanese + "\"\n");
+
+    // Both carry the application's icon, in the one size of its picture, for
+    // a window manager's title bar and task list.
+    for (const Window& window : {*bar, *result}) {
+        const std::string icon = display->Property(window.id, "_NET_WM_ICON");
+        EXPECT_NE(icon.find("Icon (64 x 64)"), std::string::npos) << window.title << ": " << icon.substr(0, 80);
+        EXPECT_EQ(QString::fromStdString(icon).count(QStringLiteral("Icon (")), 1) << window.title;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QStringList>
@@ -83,12 +84,12 @@ constexpr int kDeadlineMs = 20000;
 // What reached the owner of the name, with the means to take each document.
 struct Received {
     std::vector<fs::path> documents;
-    std::vector<std::function<void()>> taken;
+    std::vector<std::function<bool()>> taken;
     int activations = 0;
 
     ApplicationBus::Receiver Receiver() {
         return {.openDocument =
-                    [this](const fs::path& document, std::function<void()> take) {
+                    [this](const fs::path& document, std::function<bool()> take) {
                         documents.push_back(document);
                         taken.push_back(std::move(take));
                     },
@@ -107,6 +108,7 @@ protected:
     // goes (a sender still waiting gets an error), then the launches end.
     void TearDown() override {
         owner.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("observer"));
         bus.reset();
         for (auto& launch : launches) launch.join();
     }
@@ -122,19 +124,40 @@ protected:
     }
 
     // A later launch with `documents`, in a thread of its own (a launch
-    // blocks while it hands over).
-    std::shared_future<ApplicationBus::Claim> Launch(std::vector<fs::path> documents) {
+    // blocks while it hands over), waiting `timeout` for each document.
+    std::shared_future<ApplicationBus::Claim> Launch(
+        std::vector<fs::path> documents, std::chrono::milliseconds timeout = ApplicationBus::kHandOverTimeout) {
         auto promise = std::make_shared<std::promise<ApplicationBus::Claim>>();
         std::shared_future<ApplicationBus::Claim> result = promise->get_future().share();
-        launches.emplace_back([this, promise, documents = std::move(documents)]() mutable {
+        launches.emplace_back([this, promise, timeout, documents = std::move(documents)]() mutable {
             std::unique_ptr<ApplicationBus> launch = Connect();
             if (!launch) {
-                promise->set_value({Role::Alone, documents});
+                promise->set_value({Role::Alone, documents, {}});
                 return;
             }
+            launch->SetHandOverTimeoutForTesting(timeout);
             promise->set_value(launch->ClaimOrHandOver(std::move(documents), {}));
         });
         return result;
+    }
+
+    // A connection of the test's own, to ask the bus what it knows.
+    QDBusConnection Observer() {
+        QDBusConnection observer =
+            QDBusConnection::connectToBus(QString::fromStdString(bus->Address()), QStringLiteral("observer"));
+        EXPECT_TRUE(observer.isConnected());
+        return observer;
+    }
+
+    // The connections queued for the application's name, the owner first.
+    QStringList Queue() {
+        const QDBusMessage reply =
+            Observer().call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                           QStringLiteral("/org/freedesktop/DBus"),
+                                                           QStringLiteral("org.freedesktop.DBus"),
+                                                           QStringLiteral("ListQueuedOwners"))
+                            << QString::fromLatin1(kId));
+        return reply.arguments().value(0).toStringList();
     }
 
     // Serves the bus from this thread's event loop until `condition` holds.
@@ -186,10 +209,10 @@ TEST_F(ApplicationBusTest, ALaterLaunchWaitsForABusyOwnerAndUntilItTakesEachDocu
     EXPECT_FALSE(Ended(claim));
     EXPECT_EQ(received.documents.size(), 1u);
 
-    received.taken[0]();
+    EXPECT_TRUE(received.taken[0]());
     ASSERT_TRUE(Serve([&] { return received.documents.size() == 2; }));
     EXPECT_EQ(received.documents[1].native(), second.native());
-    received.taken[1]();
+    EXPECT_TRUE(received.taken[1]());
     ASSERT_TRUE(Serve([&] { return Ended(claim); }));
     EXPECT_EQ(claim.get().role, Role::HandedOver);
     EXPECT_TRUE(claim.get().documents.empty());
@@ -202,9 +225,9 @@ TEST_F(ApplicationBusTest, AnOwnerThatQuitsBeforeTakingADocumentLeavesItAndTheRe
     ASSERT_TRUE(Serve([&] { return received.documents.size() == 1; }));
 
     owner->Close();  // quits with "e" still in its queue
-    received.taken[0]();  // too late: answers nothing
+    EXPECT_FALSE(received.taken[0]()) << "too late: the launch opens it";
     ASSERT_TRUE(Serve([&] { return Ended(claim); }));
-    // The launch took the freed name and opens both itself.
+    // The bus made the queued launch the owner, and it opens both itself.
     EXPECT_EQ(claim.get().role, Role::Primary);
     EXPECT_EQ(claim.get().documents, (std::vector<fs::path>{"/t/e.indd", "/t/f.indd"}));
     EXPECT_EQ(received.documents.size(), 1u);
@@ -215,7 +238,7 @@ TEST_F(ApplicationBusTest, AnOwnerThatQuitsAfterTakingADocumentLeavesOnlyTheRest
     const auto claim = Launch({"/t/g.indd", "/t/h.indd"});
     ASSERT_TRUE(Serve([&] { return received.documents.size() == 1; }));
 
-    received.taken[0]();  // "g" is the owner's now
+    EXPECT_TRUE(received.taken[0]());  // "g" is the owner's now
     owner->Close();       // and it quits before it serves the call for "h"
     ASSERT_TRUE(Serve([&] { return Ended(claim); }));
     EXPECT_EQ(claim.get().role, Role::Primary);
@@ -261,13 +284,74 @@ TEST_F(ApplicationBusTest, ALaunchWithoutDocumentsActivatesTheOwnerAndActionsAre
                                              << QStringList{QStringLiteral("file:///t/1"), QStringLiteral("file:///t/2")}
                                              << QVariantMap());
     ASSERT_TRUE(Serve([&] { return received.documents.size() == 2; }));
-    received.taken[0]();
+    EXPECT_TRUE(received.taken[0]());
     ServeFor(500);
     EXPECT_FALSE(both.isFinished());
-    received.taken[1]();
+    EXPECT_TRUE(received.taken[1]());
     ASSERT_TRUE(Serve([&] { return both.isFinished(); }));
     EXPECT_FALSE(both.isError());
     QDBusConnection::disconnectFromBus(QStringLiteral("ApplicationBusTest.caller"));
+}
+
+TEST_F(ApplicationBusTest, ALaunchThatTheOwnerDoesNotTakeFromGivesUpAndItsDocumentNeverOpensThere) {
+    BecomeOwner();
+    // The owner receives the hand-over but never takes the document while the
+    // launch waits, as an application in a modal loop or a stopped one.
+    const auto claim = Launch({"/t/i.indd", "/t/j.indd"}, std::chrono::milliseconds(1000));
+    ASSERT_TRUE(Serve([&] { return received.documents.size() == 1; }));
+    const QStringList queue = Queue();
+    ASSERT_EQ(queue.size(), 2);
+    ASSERT_EQ(claim.wait_for(std::chrono::milliseconds(kDeadlineMs)), std::future_status::ready);
+    EXPECT_EQ(claim.get().role, Role::Failed);
+    EXPECT_EQ(claim.get().documents, (std::vector<fs::path>{"/t/i.indd", "/t/j.indd"}));
+    EXPECT_EQ(claim.get().failure, "it did not answer within 1 second");
+
+    // Once the bus has seen the launch go, taking "i" fails, so it never
+    // opens here; "j" was never sent.
+    EXPECT_EQ(Queue().size(), 1);
+    ASSERT_TRUE(Serve([&] { return !Observer().interface()->isServiceRegistered(queue[1]).value(); }));
+    EXPECT_FALSE(received.taken[0]());
+    ServeFor(200);
+    EXPECT_EQ(received.documents, std::vector<fs::path>{"/t/i.indd"});
+}
+
+TEST_F(ApplicationBusTest, ALaunchWaitsInTheQueueAndOwnsTheNameTheMomentTheOwnerLeaves) {
+    BecomeOwner();
+    const auto claim = Launch({"/t/k.indd"});
+    ASSERT_TRUE(Serve([&] { return received.documents.size() == 1; }));
+    const QStringList queue = Queue();
+    ASSERT_EQ(queue.size(), 2) << "the owner, then the waiting launch";
+
+    // A launch that would rather not wait is refused: the name is taken, and
+    // the next owner is already chosen.
+    QDBusConnection other = QDBusConnection::connectToBus(QString::fromStdString(bus->Address()),
+                                                          QStringLiteral("ApplicationBusTest.other"));
+    const auto tryToOwn = [&] {
+        return other.interface()
+            ->registerService(QString::fromLatin1(kId), QDBusConnectionInterface::DontQueueService)
+            .value();
+    };
+    EXPECT_EQ(tryToOwn(), QDBusConnectionInterface::ServiceNotRegistered);
+    owner->Close();
+    EXPECT_EQ(tryToOwn(), QDBusConnectionInterface::ServiceNotRegistered) << "no moment without an owner";
+    EXPECT_EQ(Observer().interface()->serviceOwner(QString::fromLatin1(kId)).value(), queue[1]);
+    ASSERT_TRUE(Serve([&] { return Ended(claim); }));
+    EXPECT_EQ(claim.get().role, Role::Primary);
+    QDBusConnection::disconnectFromBus(QStringLiteral("ApplicationBusTest.other"));
+}
+
+TEST_F(ApplicationBusTest, AnOwnerThatRefusesEndsTheLaunchWithItsReason) {
+    // Something owns the name that serves no application there.
+    QDBusConnection squatter = QDBusConnection::connectToBus(QString::fromStdString(bus->Address()),
+                                                             QStringLiteral("ApplicationBusTest.squatter"));
+    ASSERT_TRUE(squatter.registerService(QString::fromLatin1(kId)));
+    const auto claim = Launch({"/t/l.indd"});
+    ASSERT_TRUE(Serve([&] { return Ended(claim); }));
+    EXPECT_EQ(claim.get().role, Role::Failed);
+    EXPECT_EQ(claim.get().documents, std::vector<fs::path>{"/t/l.indd"});
+    EXPECT_TRUE(claim.get().failure.starts_with("it refused them (")) << claim.get().failure;
+    EXPECT_EQ(Queue().size(), 1) << "the launch left the queue";
+    QDBusConnection::disconnectFromBus(QStringLiteral("ApplicationBusTest.squatter"));
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
+#include <QDialog>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -177,6 +179,88 @@ TEST_F(MenuBarWindowTest, StandsTopLeftFixedInSizeAndTheAboutWindowAndNoticeOpen
     EXPECT_FALSE(about->Widget()->frameGeometry().intersects(bar->frameGeometry()));
     const Ref<UpdateWin> notice = UpdateWin::Instance();
     EXPECT_FALSE(notice->Widget()->frameGeometry().intersects(bar->frameGeometry()));
+}
+
+// The desktop's own dialogs, placed by the platform, answered as soon as
+// they show: where each stood, in the order they showed.
+class DialogPlacementTest : public MenuBarWindowTest {
+protected:
+    void SetUp() override {
+        MenuBarWindowTest::SetUp();
+        platform::SetDesktopServices(nullptr);
+        QObject::connect(&answer_, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible()) return;
+            shown.push_back(dialog->frameGeometry());
+            dialog->reject();
+        });
+        answer_.start(5);
+    }
+
+    // Where the dialog that `key` asks for in `window` stood.
+    QRect DialogFrom(QWidget* window, Qt::Key key) {
+        Activate(window);
+        const std::size_t before = shown.size();
+        Press(window, key);
+        EXPECT_EQ(shown.size(), before + 1) << "one dialog";
+        return shown.size() > before ? shown.back() : QRect();
+    }
+
+    std::vector<QRect> shown;
+
+private:
+    QTimer answer_;
+};
+
+TEST_F(DialogPlacementTest, FromTheMenuBarWindowTheyStandInTheMiddleOrOverTheFrontWindowAndNeverCoverIt) {
+    QWidget* bar = BarWindow();
+    ASSERT_NE(bar, nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+
+    // No other window: the message box (Update Check fails here) and the
+    // open-file dialog stand in the middle of the screen.
+    for (const Qt::Key key : {Qt::Key_R, Qt::Key_O}) {
+        const QRect dialog = DialogFrom(bar, key);
+        EXPECT_FALSE(dialog.intersects(bar->frameGeometry())) << key;
+        EXPECT_LE((dialog.center() - screen.center()).manhattanLength(), 4) << key;
+    }
+
+    // A result window in front, away from the bar: over it.
+    const Ref<Window1> result = OpenResult("front.indd");
+    ASSERT_TRUE(result);
+    QWidget* front = result->Widget();
+    front->move(screen.center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return front->pos() == screen.center(); }));
+    for (const Qt::Key key : {Qt::Key_R, Qt::Key_O}) {
+        const QRect dialog = DialogFrom(bar, key);
+        EXPECT_FALSE(dialog.intersects(bar->frameGeometry())) << key;
+        EXPECT_TRUE(front->frameGeometry().contains(dialog.center())) << key;
+    }
+
+    // A result window at the screen's corner, under the bar: over it still,
+    // but clear of the bar (the open-file dialog, larger than the window,
+    // would reach the screen's top edge).
+    front->move(screen.topLeft());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return front->pos() == screen.topLeft(); }));
+    for (const Qt::Key key : {Qt::Key_R, Qt::Key_O}) {
+        const QRect dialog = DialogFrom(bar, key);
+        EXPECT_FALSE(dialog.intersects(bar->frameGeometry())) << key;
+        EXPECT_TRUE(dialog.intersects(front->frameGeometry())) << key;
+    }
+}
+
+TEST_F(DialogPlacementTest, FromAResultWindowTheyStandOverIt) {
+    const Ref<Window1> result = OpenResult("front.indd");
+    ASSERT_TRUE(result);
+    QWidget* window = result->Widget();
+    const QPoint place = QGuiApplication::primaryScreen()->availableGeometry().center() - QPoint(200, 150);
+    window->move(place);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->pos() == place; }));
+    for (const Qt::Key key : {Qt::Key_R, Qt::Key_O}) {
+        const QRect dialog = DialogFrom(window, key);
+        EXPECT_TRUE(window->frameGeometry().contains(dialog.center())) << key;
+        EXPECT_FALSE(dialog.intersects(BarWindow()->frameGeometry())) << key;
+    }
 }
 
 }  // namespace

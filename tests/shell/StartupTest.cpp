@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileOpenEvent>
+#include <QIcon>
+#include <QImage>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
@@ -79,7 +81,7 @@ protected:
         for (auto& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
         int argc = static_cast<int>(arguments.size());
-        platform::RunFrameworkInitialization(argc, argv.data(), {"Halvoric", 1, 2, 0, "1.2.0"}, &Startup);
+        platform::RunFrameworkInitialization(argc, argv.data(), info, &Startup);
 
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -95,6 +97,7 @@ protected:
         return platform::RuntimeRun();
     }
 
+    platform::ApplicationInfo info{"Halvoric", 1, 2, 0, "1.2.0"};
     testing::DesktopRecord desktop;
     TemporaryFolder folder;
 };
@@ -199,6 +202,41 @@ TEST_F(LaunchTest, ADocumentThatCannotBeReadEndsTheApplicationBeforeTheNext) {
     EXPECT_EQ(platform::WindowAt(0)->Title(), "missing.indd");
 }
 
+// A document handed in while a menu command shows a message waits until the
+// command is over: taken inside it, it would be lost should the command end
+// the application, as a document that cannot be read does.
+TEST_F(LaunchTest, ADocumentHandedInWhileAMessageIsUpWaitsForItAndIsNeverTakenWhenTheApplicationEnds) {
+    const fs::path later = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("later.indd"));
+    int windowsWhileUp = -1;
+    desktop.onMessage = [&] {
+        QFileOpenEvent event(QString::fromStdString(later.string()));
+        QApplication::sendEvent(qApp, &event);
+        for (int round = 0; round < 5; ++round) QApplication::processEvents();
+        windowsWhileUp = platform::WindowCount();
+    };
+    // Update Check fails here and says so: the document follows the message.
+    const int status = Launch({}, [] { return true; }, [&] {
+        platform::HandleMenuCommand(upchk());
+        EXPECT_EQ(windowsWhileUp, 0);
+        EXPECT_TRUE(testing::WaitFor([] { return platform::WindowCount() == 1; }));
+        platform::Quit(0);
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(desktop.messages.size(), 1u);
+
+    // The open-file dialog's document cannot be read: its message, then the end.
+    platform::ResetRuntimeForTesting();
+    ReleaseModuleState();
+    desktop.messages.clear();
+    desktop.fileToChoose = folder.File("missing.indd");
+    const int ended = Launch({}, [] { return true; }, [&] { platform::HandleMenuCommand(hiraku()); });
+    EXPECT_EQ(ended, 0);
+    ASSERT_EQ(desktop.messages, std::vector<std::string>{"エラーが起こりましたので\n終了します"});
+    EXPECT_EQ(windowsWhileUp, 1);
+    EXPECT_EQ(platform::WindowCount(), 1) << "only the unreadable document's window; the later one never opened";
+    EXPECT_EQ(platform::WindowAt(0)->Title(), "missing.indd");
+}
+
 TEST_F(LaunchTest, AnErrorThatNothingHandlesIsShownByNameAndEndsTheApplication) {
     // The menu bar missing at a menu update: the item accessors use a nil bar.
     const int status = Launch({}, [] { return true; }, [] {
@@ -208,6 +246,27 @@ TEST_F(LaunchTest, AnErrorThatNothingHandlesIsShownByNameAndEndsTheApplication) 
     EXPECT_EQ(status, 1);
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_NE(desktop.messages[0].find("NilObjectException"), std::string::npos) << desktop.messages[0];
+}
+
+TEST_F(LaunchTest, EveryWindowCarriesTheApplicationsIconInThePicturesOwnSize) {
+    // The picture in the resources folder (beside the tests' bin/, as beside
+    // the installed program's) that the desktop entry names too.
+    info.iconFileName = "halvoric.png";
+    const QImage picture = QImage(HALVORIC_SOURCE_DIR "/resources/halvoric.png").convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(picture.isNull());
+    const fs::path document = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("icon.indd"));
+    bool checked = false;
+    Launch({document.string()}, [] { return platform::WindowCount() == 1 && MenuBarHost(); }, [&] {
+        checked = true;
+        for (QWidget* window : {MenuBarHost(), platform::WindowAt(0)->Widget()}) {
+            const QIcon icon = window->windowIcon();
+            EXPECT_EQ(icon.availableSizes(), QList<QSize>{picture.size()}) << window->windowTitle().toStdString();
+            EXPECT_EQ(icon.pixmap(picture.size()).toImage().convertToFormat(QImage::Format_ARGB32), picture);
+        }
+        platform::Quit(0);
+    });
+    QApplication::setWindowIcon(QIcon());
+    EXPECT_TRUE(checked);
 }
 
 class ShellTest : public testing::AppFixture {

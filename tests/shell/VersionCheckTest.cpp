@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "inspection/ReleaseIcons.h"
@@ -174,6 +176,38 @@ TEST_F(VersionCheckTest, AVersionWhoseThirdByteIsFiveMeansCS55WhateverTheHeaderS
     const Shown shown = Inspect(shortVersion);
     EXPECT_EQ(shown.version, "75");
     EXPECT_EQ(shown.release, "Adobe InDesign CS5");
+}
+
+// What a screen reader finds for the release icon, walking the front result
+// window's accessible tree: the picture's name, or "(none)" when no picture
+// is found.
+std::string IconNameForAScreenReader() {
+    const auto window = platform::Cast<Window1>(platform::WindowAt(0));
+    std::string found = "(none)";
+    const std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (!node) return;
+        if (node->role() == QAccessible::Graphic && node->object() == window->Canvas1()->Widget()) {
+            found = node->text(QAccessible::Name).toStdString();
+        }
+        for (int index = 0; index < node->childCount(); ++index) walk(node->child(index));
+    };
+    walk(QAccessible::queryAccessibleInterface(window->Widget()));
+    return found;
+}
+
+TEST_F(VersionCheckTest, TheReleaseIconIsNamedForAScreenReaderAsTheWindowNamesTheRelease) {
+    Inspect(CraftedDocument(LE, 0x07, 40960));
+    EXPECT_EQ(IconNameForAScreenReader(), "Adobe InDesign CS5");
+    Inspect(CraftedDocument(BE, 0x03, 40960));
+    EXPECT_EQ(IconNameForAScreenReader(), "Adobe InDesign CS");
+    Inspect(CraftedDocument(LE, 0x09, 100));
+    EXPECT_EQ(IconNameForAScreenReader(), "バージョン不明");
+
+    // The version record turns the CS5 icon into the CS5.5 one: the name follows.
+    CraftedDocument cs55(BE, 0x07, 50000);
+    cs55.BodyMarker(45000).VersionRecord(45100, "7.5.3.333", 0x00);
+    EXPECT_EQ(Inspect(cs55).release, "Adobe InDesign CS5.5");
+    EXPECT_EQ(IconNameForAScreenReader(), "Adobe InDesign CS5.5");
 }
 
 TEST_F(VersionCheckTest, TheCSReleaseLooksForItsOwnMarkerOnly) {

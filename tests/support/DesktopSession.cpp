@@ -1,6 +1,8 @@
 #include "tests/support/DesktopSession.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -109,6 +111,10 @@ bool ChildProcess::Running() {
     return false;
 }
 
+void ChildProcess::Signal(int signal) const {
+    if (Started() && !waitStatus_) ::kill(pid_, signal);
+}
+
 bool ChildProcess::WaitForExit(int timeoutMs) {
     return PollUntil([this] { return !Running(); }, timeoutMs);
 }
@@ -159,6 +165,50 @@ PrivateBus::PrivateBus(const fs::path& folder) {
         "dbus-daemon", std::vector<std::string>{"--config-file=" + config.string(), "--nofork", "--print-address=1"},
         SystemEnvironment());
     if (auto line = daemon_->FirstLine(kStartMs); line && !line->empty()) address_ = *line;
+    if (address_.empty()) return;
+    static int buses = 0;
+    connectionName_ = "PrivateBus." + std::to_string(++buses);
+    QDBusConnection::connectToBus(QString::fromStdString(address_), QString::fromStdString(connectionName_));
+}
+
+PrivateBus::~PrivateBus() {
+    if (!connectionName_.empty()) QDBusConnection::disconnectFromBus(QString::fromStdString(connectionName_));
+}
+
+namespace {
+
+QDBusMessage AskTheBus(const QString& method, const std::string& argument) {
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                          QStringLiteral("/org/freedesktop/DBus"),
+                                          QStringLiteral("org.freedesktop.DBus"), method)
+           << QString::fromStdString(argument);
+}
+
+}  // namespace
+
+QDBusConnection PrivateBus::Connection() const {
+    return QDBusConnection(QString::fromStdString(connectionName_));
+}
+
+std::vector<std::string> PrivateBus::Queue(const std::string& name) const {
+    const QDBusMessage reply =
+        Connection().call(AskTheBus(QStringLiteral("ListQueuedOwners"), name), QDBus::Block, kToolMs);
+    std::vector<std::string> queue;
+    for (const QString& owner : reply.arguments().value(0).toStringList()) queue.push_back(owner.toStdString());
+    return queue;
+}
+
+std::optional<pid_t> PrivateBus::OwnerPid(const std::string& name) const {
+    const QDBusMessage reply =
+        Connection().call(AskTheBus(QStringLiteral("GetConnectionUnixProcessID"), name), QDBus::Block, kToolMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) return std::nullopt;
+    return static_cast<pid_t>(reply.arguments().value(0).toUInt());
+}
+
+bool PrivateBus::Connected(const std::string& uniqueName) const {
+    const QDBusMessage reply =
+        Connection().call(AskTheBus(QStringLiteral("NameHasOwner"), uniqueName), QDBus::Block, kToolMs);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }
 
 // PrivateDisplay ----------------------------------------------------------------
@@ -177,7 +227,7 @@ PrivateDisplay::PrivateDisplay() {
     if (auto line = server_->FirstLine(kStartMs); line && !line->empty()) name_ = ":" + *line;
 }
 
-std::string PrivateDisplay::Run(const QString& program, const QStringList& arguments) const {
+std::string PrivateDisplay::Run(const QString& program, const QStringList& arguments, int* exitCode) const {
     QProcess tool;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(name_));
@@ -187,8 +237,10 @@ std::string PrivateDisplay::Run(const QString& program, const QStringList& argum
     if (!tool.waitForFinished(kToolMs)) {
         tool.kill();
         tool.waitForFinished(kToolMs);
+        if (exitCode) *exitCode = -1;
         return {};
     }
+    if (exitCode) *exitCode = tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
     return tool.readAllStandardOutput().toStdString();
 }
 
@@ -213,6 +265,13 @@ std::vector<PrivateDisplay::Window> PrivateDisplay::Windows() const {
         windows.push_back(std::move(window));
     }
     return windows;
+}
+
+bool PrivateDisplay::Type(const std::string& windowId, const std::string& keys) const {
+    int exitCode = -1;
+    Run(QStringLiteral("xdotool"),
+        {"windowfocus", "--sync", QString::fromStdString(windowId), "key", QString::fromStdString(keys)}, &exitCode);
+    return exitCode == 0;
 }
 
 std::string PrivateDisplay::Property(const std::string& windowId, const std::string& property) const {

@@ -6,6 +6,7 @@
 // killed when its object goes, also when the test fails; every wait polls
 // against a deadline, so nothing hangs.
 
+#include <QDBusConnection>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,8 @@ public:
     bool Started() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
     bool Running();
+    // Sends `signal` (SIGSTOP, SIGCONT, SIGKILL, ...) to the process.
+    void Signal(int signal) const;
     // Waits up to `timeoutMs` for the process to end; true when it has.
     bool WaitForExit(int timeoutMs);
     // The exit status of a process that ended by itself; nullopt while it runs
@@ -63,12 +66,24 @@ class PrivateBus {
 public:
     // The configuration goes into `folder`, which must outlive the bus.
     explicit PrivateBus(const std::filesystem::path& folder);
+    ~PrivateBus();
     bool Started() const { return !address_.empty(); }
     const std::string& Address() const { return address_; }
 
+    // What the bus says, asked over a connection of the test's own:
+    // the connections that own or wait for `name`, the owner first;
+    std::vector<std::string> Queue(const std::string& name) const;
+    // the process that owns `name` (a well-known or a unique name), when any;
+    std::optional<pid_t> OwnerPid(const std::string& name) const;
+    // whether a connection of that unique name is still on the bus.
+    bool Connected(const std::string& uniqueName) const;
+
 private:
+    QDBusConnection Connection() const;
+
     std::unique_ptr<ChildProcess> daemon_;
     std::string address_;
+    std::string connectionName_;  // the test's own connection, once made
 };
 
 // An X server of its own (1024 x 768), with no window manager: windows stand
@@ -91,9 +106,13 @@ public:
     std::vector<Window> Windows() const;
     // xprop's report of one property of a window.
     std::string Property(const std::string& windowId, const std::string& property) const;
+    // Types `keys` (xdotool's names: "Return", "ctrl+q") into a window, as a
+    // user does: the window gets the keyboard focus, then the keys go to it.
+    // Whether the tool succeeded.
+    bool Type(const std::string& windowId, const std::string& keys) const;
 
 private:
-    std::string Run(const QString& program, const QStringList& arguments) const;
+    std::string Run(const QString& program, const QStringList& arguments, int* exitCode = nullptr) const;
 
     std::unique_ptr<ChildProcess> server_;
     std::string name_;
