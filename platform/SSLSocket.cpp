@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/Ticks.h"
 
 namespace platform {
 
@@ -42,8 +43,6 @@ constexpr std::size_t kMaxReadPerPoll = 256 * 1024;
 // How long a connection attempt runs alone before the next address is tried
 // beside it (RFC 8305, "Connection Attempt Delay").
 constexpr auto kAttemptDelay = std::chrono::milliseconds(250);
-
-using Clock = std::chrono::steady_clock;
 
 // ---- trust anchors added by tests -------------------------------------------
 
@@ -307,8 +306,9 @@ struct SSLSocket::Connection {
     std::size_t nextAddress = 0;
     // The sockets of the connection attempts still pending, oldest first.
     std::vector<int> attempts;
-    // When the next address is due to be tried beside the pending attempts.
-    Clock::time_point nextAttemptDue{};
+    // When the next address is due to be tried beside the pending attempts,
+    // on the framework's clock (TimeSinceStart).
+    std::chrono::steady_clock::duration nextAttemptDue{};
     int fd = -1;
     SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
@@ -563,10 +563,10 @@ bool SSLSocket::AdvanceAttempts() {
             ::close(c.attempts[i]);
             c.attempts.erase(c.attempts.begin() + static_cast<std::ptrdiff_t>(i));
             // A failed attempt hands over to the next address at once.
-            c.nextAttemptDue = Clock::now();
+            c.nextAttemptDue = TimeSinceStart();
         }
     }
-    while (c.nextAddress < c.addresses.size() && (c.attempts.empty() || Clock::now() >= c.nextAttemptDue)) {
+    while (c.nextAddress < c.addresses.size() && (c.attempts.empty() || TimeSinceStart() >= c.nextAttemptDue)) {
         if (StartNextAttempt()) return true;
     }
     if (c.attempts.empty()) Fail(kConnectionFailed);
@@ -580,11 +580,11 @@ bool SSLSocket::StartNextAttempt() {
     bool connected = false;
     const int fd = StartConnecting(c.addresses[c.nextAddress++], connected);
     if (fd < 0) {
-        c.nextAttemptDue = Clock::now();
+        c.nextAttemptDue = TimeSinceStart();
         return false;
     }
     c.attempts.push_back(fd);
-    c.nextAttemptDue = Clock::now() + kAttemptDelay;
+    c.nextAttemptDue = TimeSinceStart() + kAttemptDelay;
     if (!connected) return false;
     UseAttempt(c.attempts.size() - 1);
     return true;

@@ -19,7 +19,7 @@ namespace platform {
 // the address families interleaved, the next one 250 ms after the attempt
 // before it began (at once when an attempt fails) while the earlier attempts
 // go on; the first TCP connection to come up is used and the others are
-// closed.
+// closed. The 250 ms run on the framework's clock (TimeSinceStart, Ticks.h).
 //
 // With Secure true (the default) the connection is TLS 1.2 or later: the
 // server's certificate chain is verified against the system's trust store

@@ -124,8 +124,9 @@ void HTTPSecureSocket::WaitForPage() {
     pageComplete_ = false;
     errorCode_ = 0;
     std::int32_t deadline = DeadlineAfter(timeoutSeconds_);
-    // However steadily bytes come, the request ends at the overall limit.
-    const auto overallEnd = std::chrono::steady_clock::now() +
+    // However steadily bytes come, the request ends at the overall limit,
+    // measured on the clock that Ticks counts.
+    const auto overallEnd = platform::TimeSinceStart() +
                             std::chrono::seconds(std::int64_t{kOverallLimitFactor} * std::max(timeoutSeconds_, 0));
     bool lastConnectionState = false;
     std::int64_t lastBodyLength = 0;
@@ -139,7 +140,7 @@ void HTTPSecureSocket::WaitForPage() {
             deadline = DeadlineAfter(timeoutSeconds_);
         }
         if (timeoutSeconds_ > 0 &&
-            (platform::Ticks() > deadline || std::chrono::steady_clock::now() >= overallEnd)) {
+            (platform::Ticks() > deadline || platform::TimeSinceStart() >= overallEnd)) {
             Close();
             SetError(kTimedOut);
             break;

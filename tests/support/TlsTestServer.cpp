@@ -235,6 +235,16 @@ std::vector<std::string> TlsTestServer::Requests() const {
     return requests_;
 }
 
+std::vector<std::chrono::steady_clock::time_point> TlsTestServer::AcceptTimes() const {
+    std::lock_guard lock(mutex_);
+    return acceptTimes_;
+}
+
+std::vector<std::chrono::steady_clock::time_point> TlsTestServer::RequestTimes() const {
+    std::lock_guard lock(mutex_);
+    return requestTimes_;
+}
+
 std::vector<std::string> TlsTestServer::ServerNames() const {
     std::lock_guard lock(mutex_);
     return serverNames_;
@@ -265,6 +275,7 @@ void TlsTestServer::Run() {
                 break;
             }
             currentFd_ = fd;
+            acceptTimes_.push_back(std::chrono::steady_clock::now());
         }
         ++connections_;
         Serve(fd);
@@ -296,13 +307,17 @@ void TlsTestServer::Serve(int fd) {
         // Take whatever comes and never answer, until the client gives up.
         char discard[4096];
         while (readable(-1)) {
-            if (::recv(fd, discard, sizeof discard, 0) <= 0) return;
+            if (::recv(fd, discard, sizeof discard, 0) <= 0) {
+                if (!stopping_) ++clientCloses_;
+                return;
+            }
         }
         return;
     }
 
     SSL* ssl = nullptr;
     if (script_.tls) {
+        if (script_.onHandshake) script_.onHandshake();
         ssl = SSL_new(tls_->context);
         SSL_set_fd(ssl, fd);
         if (SSL_accept(ssl) != 1) {
@@ -342,7 +357,9 @@ void TlsTestServer::Serve(int fd) {
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
+        requestTimes_.push_back(std::chrono::steady_clock::now());
     }
+    if (script_.onRequest) script_.onRequest();
 
     bool ok = true;
     for (const Step& step : script_.steps) {
@@ -366,10 +383,14 @@ void TlsTestServer::Serve(int fd) {
     }
     if (ok && script_.ending == Ending::Close && ssl) SSL_shutdown(ssl);
     if (ok && script_.ending != Ending::KeepOpen) ::shutdown(fd, SHUT_WR);
+    if (ok) ++scriptsEnded_;
     // Take what the client still sends until it closes (at once when the
     // server stops), so that the close is orderly on both sides.
     while (readable(script_.ending == Ending::KeepOpen ? -1 : 2000)) {
-        if (receive(buffer, sizeof buffer) <= 0) break;
+        if (receive(buffer, sizeof buffer) <= 0) {
+            if (!stopping_) ++clientCloses_;
+            break;
+        }
     }
     if (ssl) SSL_free(ssl);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,6 +53,11 @@ public:
         Certificate certificate = Certificate::Localhost;
         // false: accept the TCP connection and never answer the handshake.
         bool completeHandshake = true;
+        // Called on the server's thread as it starts the TLS handshake.
+        std::function<void()> onHandshake;
+        // Called on the server's thread once a connection's request has been
+        // read and recorded, before the first step.
+        std::function<void()> onRequest;
         std::vector<Step> steps;
         Ending ending = Ending::Close;
     };
@@ -76,10 +83,21 @@ public:
     // up to its blank line, then as many bytes as its Content-length names.
     // A connection's entry appears once its request has been read.
     std::vector<std::string> Requests() const;
+    // When each request had been read (on the steady clock), in the order of
+    // Requests.
+    std::vector<std::chrono::steady_clock::time_point> RequestTimes() const;
     // The server name (SNI) each TLS connection asked for, empty for none.
     std::vector<std::string> ServerNames() const;
     // How many connections were accepted.
     int Connections() const { return connections_.load(); }
+    // When each connection was accepted (on the steady clock).
+    std::vector<std::chrono::steady_clock::time_point> AcceptTimes() const;
+    // How many connections had their script played to its end: the last step
+    // sent and the Ending carried out (for KeepOpen: the hold begun).
+    int ScriptsEnded() const { return scriptsEnded_.load(); }
+    // How many connections the client ended (the server read the end of the
+    // stream, or a failure) while the server still held them.
+    int ClientCloses() const { return clientCloses_.load(); }
 
     // The test CA's certificate in PEM form.
     static const std::string& CaCertificatePem();
@@ -107,11 +125,15 @@ private:
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
+    std::atomic<int> scriptsEnded_{0};
+    std::atomic<int> clientCloses_{0};
     std::atomic<bool> renegotiationRequested_{false};
     mutable std::mutex mutex_;
     std::condition_variable stopped_;
     int currentFd_ = -1;
     std::vector<std::string> requests_;
+    std::vector<std::chrono::steady_clock::time_point> requestTimes_;
+    std::vector<std::chrono::steady_clock::time_point> acceptTimes_;
     std::vector<std::string> serverNames_;
     std::thread thread_;
 };
