@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <limits>
 
 namespace platform {
 
@@ -108,6 +109,12 @@ std::int64_t Val(std::string_view text) {
         value = value * 10 + digit;
     }
     return negative ? -value : value;
+}
+
+std::int32_t ValInt32(std::string_view text) {
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(Val(text), std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
 }
 
 Ref<TextEncoding> GetTextEncoding(std::uint32_t base, std::uint32_t variant, std::uint32_t format) {

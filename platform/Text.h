@@ -59,6 +59,10 @@ std::string Hex(std::uint64_t value);
 // decimal digits; 0 when it starts with no number.
 std::int64_t Val(std::string_view text);
 
+// Val held to the range of a signed 32-bit number: a larger number gives the
+// largest such number, a smaller one the smallest.
+std::int32_t ValInt32(std::string_view text);
+
 // A text encoding named by its base, variant and format codes.
 class TextEncoding {
 public:

@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <limits>
 
 #include "platform/Text.h"
 #include "platform/Ticks.h"
@@ -25,12 +24,6 @@ namespace {
 constexpr std::array<unsigned char, 27> kEscapedCharacters = {
     '%', '&', '=', ',', '/', '\\', ']', '[', '{', '}', '`', '~', '-', '_',
     '(', ')', '*', '^', '$', '#', '!', '+', ';', '<', '>', '\r', '\n'};
-
-std::int32_t ClampToInt32(std::int64_t value) {
-    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
-}
 
 // Ticks plus the time-out, as the signed 32-bit clock counts (wrapping).
 std::int32_t DeadlineAfter(std::int32_t seconds) {
@@ -89,7 +82,7 @@ void HTTPSecureSocket::ParseURL(std::string_view url) {
     server_ = slash > 0 ? LeftB(rest, slash - 1) : rest;
     path_ = slash > 0 ? MidB(rest, slash) : std::string();
     if (path_.empty()) path_ = "/";
-    std::int32_t port = InStrB(server_, ":") > 0 ? ClampToInt32(platform::Val(NthField(server_, ":", 2))) : 0;
+    std::int32_t port = InStrB(server_, ":") > 0 ? platform::ValInt32(NthField(server_, ":", 2)) : 0;
     if (port == 0) port = DefaultPort;
     SetPort(port);
     SetAddress(NthField(server_, ":", 1));

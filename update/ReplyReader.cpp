@@ -1,7 +1,6 @@
 #include "update/ReplyReader.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "platform/Text.h"
 
@@ -58,9 +57,7 @@ void ReplyReader::End(std::string_view unread) {
 
 void ReplyReader::ParseHeaders(std::string_view block) {
     const std::string statusLine = platform::NthField(block, InternetHeaders::DetermineEOLCharacter(block), 1);
-    const std::int64_t status = platform::Val(platform::NthField(statusLine, " ", 2));
-    statusCode_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        status, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    statusCode_ = platform::ValInt32(platform::NthField(statusLine, " ", 2));
     headers_ = platform::Make<InternetHeaders>();
     headers_->ParseHeaders(block);
 }

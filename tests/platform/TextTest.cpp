@@ -44,6 +44,9 @@ TEST(Numbers, DecimalAndHexTextsAndLeadingNumbers) {
     EXPECT_EQ(Val("x7"), 0);
     EXPECT_EQ(Val(""), 0);
     EXPECT_EQ(Val("99999999999999999999999"), INT64_MAX);
+    EXPECT_EQ(ValInt32("404 Not Found"), 404);
+    EXPECT_EQ(ValInt32("2147483648"), INT32_MAX);
+    EXPECT_EQ(ValInt32("-2147483649"), INT32_MIN);
 }
 
 TEST(ReplaceAll, ReplacesLeftToRightWithoutRescanningTheReplacement) {
