@@ -92,16 +92,13 @@ void HandInDocument(const std::filesystem::path& path, std::function<bool()> tak
 // A path for a line of text: in double quotes, with quotes, backslashes and
 // control bytes escaped, so that any file name stays on the line.
 std::string QuotedPath(const std::filesystem::path& path) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string text = "\"";
     for (const unsigned char c : path.native()) {
         if (c == '"' || c == '\\') {
             text += '\\';
             text += static_cast<char>(c);
         } else if (c < 0x20 || c == 0x7F) {
-            text += "\\x";
-            text += kHex[c >> 4];
-            text += kHex[c & 0x0F];
+            text += "\\x" + HexByte(c);
         } else {
             text += static_cast<char>(c);
         }

@@ -15,7 +15,6 @@
 #include <QTimer>
 #include <QVariantList>
 #include <QVariantMap>
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <limits>

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/ApplicationBus.h"
+#include "platform/Text.h"
 
 namespace platform {
 
@@ -33,15 +34,12 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::string FileUri(const fs::path& absolutePath) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string uri = "file://";
     for (const unsigned char c : absolutePath.native()) {
         if (Unreserved(c) || c == '/') {
             uri += static_cast<char>(c);
         } else {
-            uri += '%';
-            uri += kHex[c >> 4];
-            uri += kHex[c & 0x0F];
+            uri += '%' + HexByte(c);
         }
     }
     return uri;

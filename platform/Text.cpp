@@ -97,6 +97,11 @@ std::string Hex(std::uint64_t value) {
     return text;
 }
 
+std::string HexByte(unsigned char byte) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return {kDigits[byte >> 4], kDigits[byte & 0x0F]};
+}
+
 std::int64_t Val(std::string_view text) {
     std::size_t at = 0;
     while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;

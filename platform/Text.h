@@ -55,6 +55,9 @@ std::string Str(std::int64_t value);
 // The hexadecimal text of a number, upper case, without leading zeros ("2B").
 std::string Hex(std::uint64_t value);
 
+// The two hexadecimal digits of a byte, upper case ("0A", "2B").
+std::string HexByte(unsigned char byte);
+
 // The number that `text` starts with, after leading blanks: an optional sign and
 // decimal digits; 0 when it starts with no number.
 std::int64_t Val(std::string_view text);

@@ -39,6 +39,8 @@ TEST(Numbers, DecimalAndHexTextsAndLeadingNumbers) {
     EXPECT_EQ(Str(1) + Str(10) + Str(3), "1103");
     EXPECT_EQ(Hex(0x2B), "2B");
     EXPECT_EQ(Hex(0x0A), "A");
+    EXPECT_EQ(HexByte(0x0A), "0A");
+    EXPECT_EQ(HexByte(0xFF), "FF");
     EXPECT_EQ(Val("200 OK"), 200);
     EXPECT_EQ(Val("  -7x"), -7);
     EXPECT_EQ(Val("x7"), 0);
