@@ -28,12 +28,13 @@ namespace platform {
 
 namespace {
 
-// A document waiting to be delivered. One handed over on the session bus
-// carries the means to take it from its sender, which fails when the sender
-// has given up on it.
+// A document waiting to be delivered. One that a waiting launch handed in is
+// confirmed with that launch before it opens, and the launch is told when it
+// does.
 struct PendingDocument {
     Ref<FolderItem> item;
-    std::function<bool()> take;
+    std::shared_ptr<ApplicationBus::HandedIn> handedIn;
+    bool confirmed = false;
 };
 
 // The runtime's per-process state.
@@ -71,10 +72,23 @@ void DeliverNextDocument() {
     rt.deliveringDocument = true;
     QTimer::singleShot(0, [] {
         Runtime& rt = State();
-        if (!rt.quitting && !rt.pendingDocuments.empty()) {
+        // An event handled before this one may still be running (its message
+        // box's loop delivered this): it delivers the next when it returns.
+        if (!rt.quitting && rt.handling == 0 && !rt.pendingDocuments.empty()) {
             PendingDocument document = std::move(rt.pendingDocuments.front());
             rt.pendingDocuments.pop_front();
-            if (!document.take || document.take()) {
+            if (document.handedIn && !document.confirmed) {
+                // Its launch decides: the document opens only if the launch
+                // still waits for it, and then comes first.
+                const std::shared_ptr<ApplicationBus::HandedIn> handedIn = document.handedIn;
+                handedIn->Confirm([document = std::move(document)](bool stillWaiting) mutable {
+                    if (!stillWaiting) return;
+                    document.confirmed = true;
+                    State().pendingDocuments.push_front(std::move(document));
+                    DeliverNextDocument();
+                });
+            } else {
+                if (document.handedIn) document.handedIn->Opening();
                 Dispatch([&] { GetAppObject()->Event_OpenDocument(document.item); });
                 UpdateMenus();
             }
@@ -84,8 +98,9 @@ void DeliverNextDocument() {
     });
 }
 
-void HandInDocument(const std::filesystem::path& path, std::function<bool()> take = {}) {
-    State().pendingDocuments.push_back({Make<FolderItem>(std::filesystem::absolute(path)), std::move(take)});
+void HandInDocument(const std::filesystem::path& path, std::shared_ptr<ApplicationBus::HandedIn> handedIn = {}) {
+    State().pendingDocuments.push_back(
+        {Make<FolderItem>(std::filesystem::absolute(path)), std::move(handedIn), false});
     DeliverNextDocument();
 }
 
@@ -108,17 +123,16 @@ std::string QuotedPath(const std::filesystem::path& path) {
 
 // Takes the application's name on the session bus, or hands `documents` to
 // the instance that has it. Returns the exit status when this launch ends here
-// (0: everything handed over; 1: the running instance did not take them, which
-// one line on standard error says); `documents` then keeps what this launch
-// opens.
-std::optional<int> ClaimApplicationName(const std::string& applicationId,
-                                        std::vector<std::filesystem::path>& documents) {
-    std::unique_ptr<ApplicationBus> bus = ApplicationBus::Connect(applicationId);
-    if (!bus) return std::nullopt;
+// (0: everything handed over; 1: the running instance or the bus did not
+// answer, or it refused, which one line on standard error says); `documents`
+// then keeps what this launch opens.
+std::optional<int> ClaimApplicationName(const ApplicationInfo& info, std::vector<std::filesystem::path>& documents) {
+    auto bus = std::make_unique<ApplicationBus>(info.applicationId, info.handOverTimeout);
     ApplicationBus::Receiver receiver;
     // Handed-in documents join the queue of those named at start.
-    receiver.openDocument = [](const std::filesystem::path& document, std::function<bool()> take) {
-        HandInDocument(document, std::move(take));
+    receiver.openDocument = [](const std::filesystem::path& document,
+                               std::shared_ptr<ApplicationBus::HandedIn> handedIn) {
+        HandInDocument(document, std::move(handedIn));
     };
     receiver.activate = [] {
         if (MenuBarWindow* window = MenuBarWindow::Current()) window->BringToFront();
@@ -131,7 +145,7 @@ std::optional<int> ClaimApplicationName(const std::string& applicationId,
         case ApplicationBus::Role::HandedOver: return 0;
         case ApplicationBus::Role::Failed: break;
     }
-    const std::string& name = State().info.name;
+    const std::string& name = info.name;
     std::string line = name + ": ";
     if (documents.empty()) {
         line += "the running " + name + " did not come to the front: " + claim.failure;
@@ -142,6 +156,9 @@ std::optional<int> ClaimApplicationName(const std::string& applicationId,
     }
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
+    // Qt would wait at the end for its bus thread, which the bus that never
+    // answered holds for good; nothing of the program has started yet.
+    if (claim.connectionHung) std::_Exit(1);
     return 1;
 }
 
@@ -279,7 +296,7 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
     // One running application per session: a launch whose application already
     // runs hands its documents over and ends here, before its own start-up.
     if (!info.applicationId.empty()) {
-        if (const std::optional<int> status = ClaimApplicationName(info.applicationId, documents)) {
+        if (const std::optional<int> status = ClaimApplicationName(info, documents)) {
             Quit(*status);
             return;
         }
@@ -293,7 +310,7 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
     // Those named at start come first, before any that a later launch handed
     // in while this one waited for the name.
     for (auto document = documents.rbegin(); document != documents.rend(); ++document) {
-        rt.pendingDocuments.push_front({Make<FolderItem>(*document), nullptr});
+        rt.pendingDocuments.push_front({Make<FolderItem>(*document), nullptr, false});
     }
     Dispatch(startup);
 }
@@ -359,7 +376,16 @@ bool Quitting() {
 void Dispatch(const std::function<void()>& handler) {
     Runtime& rt = State();
     if (rt.quitting) return;
-    ++rt.handling;
+    // Counts the handler as running until it returns, by whatever road; then
+    // documents handed in meanwhile, which waited for it, follow.
+    struct Handling {
+        explicit Handling(Runtime& runtime) : rt(runtime) { ++rt.handling; }
+        ~Handling() {
+            --rt.handling;
+            DeliverNextDocument();
+        }
+        Runtime& rt;
+    } handling(rt);
     std::exception_ptr escaped;
     try {
         escaped = rt.exceptionHelper(handler);
@@ -367,9 +393,6 @@ void Dispatch(const std::function<void()>& handler) {
         escaped = std::current_exception();
     }
     if (escaped) ReportUnhandled(escaped);
-    --rt.handling;
-    // Documents handed in meanwhile waited for this.
-    DeliverNextDocument();
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -8,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ApplicationBus.h"
 #include "platform/Ref.h"
 
 namespace platform {
@@ -28,6 +30,10 @@ struct ApplicationInfo {
     // application per user session) and the name of its desktop entry. Empty:
     // every launch runs on its own.
     std::string applicationId;
+    // How long a launch that finds the application running waits for
+    // answers, in all, before it gives up on the running one or the bus
+    // (ApplicationBus); waiting for the running one's user has no limit.
+    std::chrono::milliseconds handOverTimeout = ApplicationBus::kHandOverTimeout;
     // The picture in the resources folder that stands for the application,
     // as its desktop entry's icon does: every window carries it, in the
     // picture's own size. Empty: the desktop's generic icon.
@@ -106,10 +112,11 @@ void RuntimeSetExceptionHelper(ExceptionHelper helper);
 // With an application id, the launch first looks for the running application
 // on the session bus (ApplicationBus). When it runs, the launch hands it the
 // documents named on the command line (none: asks it to come to the front) and
-// ends there: `startup` is not called and RuntimeRun returns 0 at once. The
-// launch that owns the name serves the documents later launches hand over,
-// delivering them like those named at start. Without a bus, or when the
-// hand-over fails, the launch runs on its own.
+// ends there: `startup` is not called and RuntimeRun returns 0 at once, or 1
+// when the running one or the bus did not answer (one line on standard error
+// says which documents were not handed over, and why). The launch that owns
+// the name serves the documents later launches hand over, delivering them
+// like those named at start. Without a bus the launch runs on its own.
 void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& info,
                                 const std::function<void()>& startup);
 
@@ -135,7 +142,7 @@ bool Quitting();
 // Runs program code on behalf of an event through the installed exception
 // routine. A run-time error that escapes it (or any other exception) is shown
 // to the user, naming its class, and ends the application: nothing escapes
-// into Qt.
+// into Qt, but what showing that message itself throws.
 void Dispatch(const std::function<void()>& handler);
 
 // Refreshes the enabled state of every menu item: each item starts from its

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QEventLoop>
 #include <QObject>
@@ -15,9 +16,13 @@
 #include <QTimer>
 #include <QVariantList>
 #include <QVariantMap>
+#include <QPointer>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 namespace platform {
 
@@ -27,7 +32,20 @@ namespace {
 
 constexpr char kInterface[] = "org.freedesktop.Application";
 
-// A call that the bus itself never ends: the hand-over keeps its own time.
+// What a waiting launch serves to the owner it hands documents to.
+constexpr char kLaunchInterface[] = "platform.ApplicationBus.Launch";
+constexpr char kLaunchPath[] = "/platform/ApplicationBus/Launch";
+// The platform data entry by which a launch's Open says that it waits for
+// the documents, and under which number it answers StillWaiting for them.
+constexpr char kHandOverKey[] = "platform-hand-over";
+
+constexpr char kBus[] = "org.freedesktop.DBus";
+constexpr char kBusPath[] = "/org/freedesktop/DBus";
+// Answers of RequestName.
+constexpr uint kPrimaryOwner = 1;
+constexpr uint kAlreadyOwner = 4;
+
+// A call that the bus itself never ends: the launch keeps its own time.
 constexpr int kNoBusTimeout = std::numeric_limits<int>::max();
 
 // "25 seconds", for a launch's message.
@@ -39,8 +57,15 @@ std::string Duration(std::chrono::milliseconds duration) {
     return std::to_string(duration.count()) + " ms";
 }
 
-QString Ascii(const std::string& text) {
+QString Ascii(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QDBusMessage CallTo(const QString& service, const QString& path, const char* interface, const QString& method,
+                    const QVariantList& arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, QString::fromLatin1(interface), method);
+    call.setArguments(arguments);
+    return call;
 }
 
 }  // namespace
@@ -52,8 +77,9 @@ std::string ApplicationObjectPath(std::string_view applicationId) {
 }
 
 // The object that serves org.freedesktop.Application for the receiver, on the
-// thread that created it. An Open call is answered once every document it
-// carried has been taken, or refused when the bus closes first.
+// thread that created it. Every call is answered at once, but for the Open of
+// a launch that waits: that is answered once every document it carried has
+// opened, or refused when its launch no longer waits or the bus closes first.
 class ApplicationBusService final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
@@ -65,8 +91,7 @@ public:
     void Close() {
         closed_ = true;
         for (const auto& handOver : waiting_) {
-            handOver->connection.send(handOver->call.createErrorReply(
-                QDBusError::Failed, QStringLiteral("The application quit before it opened the document.")));
+            Refuse(*handOver, QStringLiteral("The application quit before it opened the document."));
         }
         waiting_.clear();
     }
@@ -79,7 +104,6 @@ public slots:
     }
 
     void Open(const QStringList& uris, const QVariantMap& platformData) {
-        (void)platformData;
         if (Refused()) return;
         std::vector<fs::path> documents;
         for (const QString& uri : uris) {
@@ -99,27 +123,21 @@ public slots:
             sendErrorReply(QDBusError::NotSupported, QStringLiteral("This application opens no documents."));
             return;
         }
+        const QVariant token = platformData.value(QString::fromLatin1(kHandOverKey));
+        if (token.metaType() != QMetaType::fromType<uint>() || !message().isReplyRequired()) {
+            // A sender that does not wait: answered now, the documents open in turn.
+            for (const fs::path& document : documents) receiver_.openDocument(document, nullptr);
+            return;
+        }
         setDelayedReply(true);
         auto handOver = std::make_shared<HandOver>(
-            HandOver{connection(), message(), static_cast<int>(documents.size())});
+            HandOver{connection(), message(), token.toUInt(), static_cast<int>(documents.size())});
         waiting_.push_back(handOver);
+        // The launch's word that the documents are here: from now on it waits
+        // as long as the application takes to get to them.
+        handOver->connection.send(ToLaunch(*handOver, QStringLiteral("Received")));
         for (const fs::path& document : documents) {
-            receiver_.openDocument(document, [this, weak = std::weak_ptr<HandOver>(handOver)] {
-                // Only this service holds hand-overs: one still there means the
-                // service is too. One that is gone was refused (the application
-                // quits) or given up by its sender.
-                const std::shared_ptr<HandOver> taken = weak.lock();
-                if (!taken) return false;
-                if (!SenderWaits(*taken)) {
-                    std::erase(waiting_, taken);
-                    return false;
-                }
-                if (--taken->untaken == 0) {
-                    taken->connection.send(taken->call.createReply());
-                    std::erase(waiting_, taken);
-                }
-                return true;
-            });
+            receiver_.openDocument(document, std::make_shared<Document>(this, handOver));
         }
     }
 
@@ -131,11 +149,73 @@ public slots:
     }
 
 private:
+    // The Open call of a launch that waits, until it is answered.
     struct HandOver {
         QDBusConnection connection;
         QDBusMessage call;
-        int untaken;
+        uint token;
+        int unopened;
     };
+
+    // One of its documents, as the receiver holds it.
+    class Document final : public ApplicationBus::HandedIn {
+    public:
+        Document(ApplicationBusService* service, const std::shared_ptr<HandOver>& handOver)
+            : service_(service), handOver_(handOver) {}
+        void Confirm(std::function<void(bool stillWaiting)> answer) override {
+            if (service_) {
+                service_->Confirm(handOver_, std::move(answer));
+            } else {
+                answer(false);
+            }
+        }
+        void Opening() override {
+            if (service_) service_->Opening(handOver_);
+        }
+
+    private:
+        QPointer<ApplicationBusService> service_;
+        std::weak_ptr<HandOver> handOver_;
+    };
+
+    static QDBusMessage ToLaunch(const HandOver& handOver, const QString& method) {
+        return CallTo(handOver.call.service(), QString::fromLatin1(kLaunchPath), kLaunchInterface, method,
+                      {handOver.token});
+    }
+
+    // Asks the launch whether it still waits; a launch that says no, or has
+    // left the bus, has its hand-over refused.
+    void Confirm(const std::weak_ptr<HandOver>& weak, std::function<void(bool)> answer) {
+        const std::shared_ptr<HandOver> handOver = weak.lock();
+        if (!handOver) {
+            answer(false);
+            return;
+        }
+        auto* watcher = new QDBusPendingCallWatcher(
+            handOver->connection.asyncCall(ToLaunch(*handOver, QStringLiteral("StillWaiting")), kNoBusTimeout), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, weak, watcher, answer = std::move(answer)] {
+            watcher->deleteLater();
+            const QDBusPendingReply<bool> reply = *watcher;
+            const std::shared_ptr<HandOver> handOver = weak.lock();
+            const bool waits = handOver && !reply.isError() && reply.value();
+            if (handOver && !waits) {
+                Refuse(*handOver, QStringLiteral("The launch no longer waits for the document."));
+                std::erase(waiting_, handOver);
+            }
+            answer(waits);
+        });
+    }
+
+    void Opening(const std::weak_ptr<HandOver>& weak) {
+        const std::shared_ptr<HandOver> handOver = weak.lock();
+        if (!handOver || --handOver->unopened > 0) return;
+        handOver->connection.send(handOver->call.createReply());
+        std::erase(waiting_, handOver);
+    }
+
+    static void Refuse(const HandOver& handOver, const QString& why) {
+        handOver.connection.send(handOver.call.createErrorReply(QDBusError::Failed, why));
+    }
 
     bool Refused() {
         if (!closed_) return false;
@@ -143,133 +223,227 @@ private:
         return true;
     }
 
-    // Whether the sender still waits for the answer. A sender that gave up
-    // (its wait ran out) has said that its documents were not handed over and
-    // has left the bus, so they must not open now. A sender that asked for no
-    // answer is taken at its word.
-    static bool SenderWaits(const HandOver& handOver) {
-        if (!handOver.call.isReplyRequired()) return true;
-        QDBusConnectionInterface* bus = handOver.connection.interface();
-        if (!bus) return false;
-        const QDBusReply<bool> onBus = bus->isServiceRegistered(handOver.call.service());
-        return onBus.isValid() && onBus.value();
-    }
-
     ApplicationBus::Receiver receiver_;
     std::vector<std::shared_ptr<HandOver>> waiting_;
     bool closed_ = false;
 };
 
-std::unique_ptr<ApplicationBus> ApplicationBus::Connect(std::string applicationId, const std::string& address) {
-    static std::atomic<int> connections{0};
-    const QString name = QStringLiteral("platform.ApplicationBus.%1").arg(++connections);
-    const QDBusConnection connection = address.empty()
-                                           ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)
-                                           : QDBusConnection::connectToBus(QString::fromStdString(address), name);
-    if (!connection.isConnected()) {
-        QDBusConnection::disconnectFromBus(name);
-        return nullptr;
-    }
-    return std::unique_ptr<ApplicationBus>(new ApplicationBus(std::move(applicationId), name.toStdString()));
-}
+// What a launch serves to the owner while it hands a document over: the
+// owner's word that it has the document, and the answer to whether the
+// launch still waits for it. A launch that has answered yes is committed: it
+// waits for the outcome, however long that takes. A launch that has given up
+// answers no.
+class ApplicationBusLaunch final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "platform.ApplicationBus.Launch")
 
-ApplicationBus::ApplicationBus(std::string applicationId, std::string connectionName)
-    : applicationId_(std::move(applicationId)), connectionName_(std::move(connectionName)) {}
+public:
+    // Begins the hand-over of one document, under a number of its own.
+    uint Begin() {
+        current_ = ++last_;
+        received_ = false;
+        return current_;
+    }
+    // Ends it, whatever the outcome: from now on the answer is no.
+    void End() { current_ = 0; }
+    // Whether the owner has said that it has the document.
+    bool Acknowledged() const { return current_ != 0 && received_; }
+
+signals:
+    void Changed();
+
+public slots:
+    void Received(uint token) {
+        if (current_ == 0 || token != current_) return;
+        received_ = true;
+        emit Changed();
+    }
+    bool StillWaiting(uint token) const { return current_ != 0 && token == current_; }
+
+private:
+    uint last_ = 0;
+    uint current_ = 0;
+    bool received_ = false;
+};
+
+// A connection attempt, made on a thread of its own: Qt's connecting waits for
+// the bus's handshake without a limit (forever, on a stopped bus).
+struct ConnectAttempt {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool connected = false;
+    bool abandoned = false;  // the launch stopped waiting for it
+};
+
+ApplicationBus::ApplicationBus(std::string applicationId, std::chrono::milliseconds timeout, std::string address)
+    : applicationId_(std::move(applicationId)), address_(std::move(address)), timeout_(timeout), timeLeft_(timeout) {}
 
 ApplicationBus::~ApplicationBus() {
     Close();
 }
 
+std::string ApplicationBus::DidNotAnswer(std::string_view who) const {
+    return std::string(who) + " did not answer within " + Duration(timeout_);
+}
+
+ApplicationBus::Connection ApplicationBus::Connect() {
+    static std::atomic<int> connections{0};
+    const QString name = QStringLiteral("platform.ApplicationBus.%1").arg(++connections);
+    auto attempt = std::make_shared<ConnectAttempt>();
+    std::thread([attempt, name, address = address_] {
+        const QDBusConnection connection = address.empty()
+                                               ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)
+                                               : QDBusConnection::connectToBus(QString::fromStdString(address), name);
+        const bool connected = connection.isConnected();
+        const std::lock_guard lock(attempt->mutex);
+        if (!connected || attempt->abandoned) QDBusConnection::disconnectFromBus(name);
+        attempt->done = true;
+        attempt->connected = connected;
+        attempt->finished.notify_all();
+    }).detach();
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock lock(attempt->mutex);
+    const bool done = attempt->finished.wait_for(lock, timeLeft_, [&] { return attempt->done; });
+    timeLeft_ -= std::chrono::steady_clock::now() - start;
+    if (!done) {
+        // Qt's bus machinery waits for the attempt now: nothing of it may be
+        // used again in this process.
+        attempt->abandoned = true;
+        return Connection::Hung;
+    }
+    if (!attempt->connected) return Connection::NoBus;
+    connectionName_ = name.toStdString();
+    return Connection::Made;
+}
+
+bool ApplicationBus::Await(const QDBusPendingCall& pending, const std::function<bool()>& acknowledged) {
+    QEventLoop loop;
+    QDBusPendingCallWatcher watcher(pending);
+    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    if (launch_) QObject::connect(launch_.get(), &ApplicationBusLaunch::Changed, &loop, &QEventLoop::quit);
+    // The bus's own time-outs run on a coarse timer, which may end a wait a
+    // little early: this one is exact.
+    QTimer deadline;
+    deadline.setTimerType(Qt::PreciseTimer);
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    while (!watcher.isFinished()) {
+        if (acknowledged && acknowledged()) {
+            deadline.stop();
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+            continue;
+        }
+        if (timeLeft_ <= std::chrono::steady_clock::duration::zero()) return false;
+        deadline.start(std::chrono::ceil<std::chrono::milliseconds>(timeLeft_));
+        const auto start = std::chrono::steady_clock::now();
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        timeLeft_ -= std::chrono::steady_clock::now() - start;
+    }
+    return true;
+}
+
+std::optional<QDBusMessage> ApplicationBus::AskBus(const QString& method, const QVariantList& arguments) {
+    QDBusPendingCall pending = QDBusConnection(Ascii(connectionName_))
+                                   .asyncCall(CallTo(QString::fromLatin1(kBus), QString::fromLatin1(kBusPath), kBus,
+                                                     method, arguments),
+                                              kNoBusTimeout);
+    if (!Await(pending, {})) return std::nullopt;
+    return pending.reply();
+}
+
+ApplicationBus::Claim ApplicationBus::Leave(Role role, std::vector<fs::path> documents, std::string failure) {
+    Close();
+    return {role, std::move(documents), std::move(failure)};
+}
+
 ApplicationBus::Claim ApplicationBus::ClaimOrHandOver(std::vector<fs::path> documents, Receiver receiver) {
+    switch (Connect()) {
+        case Connection::Made: break;
+        case Connection::NoBus: return {Role::Alone, std::move(documents), {}};
+        case Connection::Hung: {
+            Claim claim{Role::Failed, std::move(documents), DidNotAnswer("the session bus")};
+            claim.connectionHung = true;
+            return claim;
+        }
+    }
     QDBusConnection connection(Ascii(connectionName_));
     const QString name = Ascii(applicationId_);
-    // The object first, then the name: a call that reaches this connection the
-    // moment the name is ours (at once, or later from the queue) finds the
+    // The objects first, then the name: a call that reaches this connection
+    // the moment the name is ours (at once, or later from the queue) finds the
     // object there, and is served once the event loop runs.
     service_ = std::make_unique<ApplicationBusService>(std::move(receiver));
-    if (!connected_ ||
-        !connection.registerObject(Ascii(ApplicationObjectPath(applicationId_)), service_.get(),
-                                   QDBusConnection::ExportAllSlots)) {
-        Close();
-        return {Role::Alone, std::move(documents), {}};
+    launch_ = std::make_unique<ApplicationBusLaunch>();
+    if (!connection.registerObject(Ascii(ApplicationObjectPath(applicationId_)), service_.get(),
+                                   QDBusConnection::ExportAllSlots) ||
+        !connection.registerObject(QString::fromLatin1(kLaunchPath), launch_.get(), QDBusConnection::ExportAllSlots)) {
+        return Leave(Role::Alone, std::move(documents));
     }
     // Queued behind the owner, not refused: when the owner goes away, the bus
     // hands the name to the first launch in the queue in the same step.
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> requested =
-        connection.interface()->registerService(name, QDBusConnectionInterface::QueueService,
-                                                QDBusConnectionInterface::DontAllowReplacement);
-    if (!requested.isValid()) {
-        Close();
-        return {Role::Alone, std::move(documents), {}};
-    }
+    const std::optional<QDBusMessage> requested = AskBus(QStringLiteral("RequestName"), {name, uint{0}});
+    if (!requested) return Leave(Role::Failed, std::move(documents), DidNotAnswer("the session bus"));
+    if (requested->type() != QDBusMessage::ReplyMessage) return Leave(Role::Alone, std::move(documents));
     named_ = true;
-    if (requested.value() == QDBusConnectionInterface::ServiceRegistered) {
-        return {Role::Primary, std::move(documents), {}};
-    }
+    const auto primary = [&] {
+        connection.unregisterObject(QString::fromLatin1(kLaunchPath));
+        return Claim{Role::Primary, std::move(documents), {}};
+    };
+    const uint answer = requested->arguments().value(0).toUInt();
+    if (answer == kPrimaryOwner || answer == kAlreadyOwner) return primary();
 
     const QString self = connection.baseService();
-    for (;;) {
+    const auto ownerNow = [&]() -> std::optional<QString> {
+        const std::optional<QDBusMessage> owner = AskBus(QStringLiteral("GetNameOwner"), {name});
+        if (!owner) return std::nullopt;
         // While this launch waits in the queue the name always has an owner;
         // none means that the bus has gone.
-        const QDBusReply<QString> owner = connection.interface()->serviceOwner(name);
-        if (!owner.isValid()) {
-            Close();
-            return {Role::Alone, std::move(documents), {}};
-        }
-        if (owner.value() == self) return {Role::Primary, std::move(documents), {}};
+        return owner->type() == QDBusMessage::ReplyMessage ? owner->arguments().value(0).toString() : QString();
+    };
+    for (;;) {
+        const std::optional<QString> owner = ownerNow();
+        if (!owner) return Leave(Role::Failed, std::move(documents), DidNotAnswer("the session bus"));
+        if (owner->isEmpty()) return Leave(Role::Alone, std::move(documents));
+        if (*owner == self) return primary();
         std::string error;
-        const HandOverResult result = HandOver(owner.value().toStdString(), documents, error);
-        if (result == HandOverResult::Done) {
-            Close();
-            return {Role::HandedOver, {}, {}};
+        switch (HandOver(*owner, documents, error)) {
+            case HandOverResult::Done: return Leave(Role::HandedOver, {});
+            case HandOverResult::TimedOut: return Leave(Role::Failed, std::move(documents), DidNotAnswer("it"));
+            case HandOverResult::OwnerLeftOrRefused: break;
         }
         // An owner that went away has a successor (this launch, perhaps): go on
-        // with it. One that is still there did not answer in time, or refused.
-        const QDBusReply<QString> now = connection.interface()->serviceOwner(name);
-        if (now.isValid() && now.value() == owner.value()) {
-            Close();
-            return {Role::Failed, std::move(documents),
-                    result == HandOverResult::TimedOut ? "it did not answer within " + Duration(handOverTimeout_)
-                                                       : "it refused them (" + error + ")"};
-        }
+        // with it. One that is still there refused.
+        const std::optional<QString> now = ownerNow();
+        if (!now) return Leave(Role::Failed, std::move(documents), DidNotAnswer("the session bus"));
+        if (*now == *owner) return Leave(Role::Failed, std::move(documents), "it refused them (" + error + ")");
     }
 }
 
-ApplicationBus::HandOverResult ApplicationBus::HandOver(const std::string& owner, std::vector<fs::path>& documents,
+ApplicationBus::HandOverResult ApplicationBus::HandOver(const QString& owner, std::vector<fs::path>& documents,
                                                         std::string& error) {
     QDBusConnection connection(Ascii(connectionName_));
-    const auto call = [&](const QString& method, const QVariantList& arguments) {
+    const auto call = [&](const QString& method, const QVariantList& arguments, bool waits) {
         // To the owner's own connection: should the name pass on meanwhile,
         // the call fails instead of reaching the next owner, or this launch.
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            Ascii(owner), Ascii(ApplicationObjectPath(applicationId_)), kInterface, method);
-        message.setArguments(arguments);
-        // The bus's own time-out runs on a coarse timer, which may end the
-        // wait a little early: this one is exact.
-        QDBusPendingCall pending = connection.asyncCall(message, kNoBusTimeout);
-        if (!pending.isFinished()) {
-            QEventLoop loop;
-            QDBusPendingCallWatcher watcher(pending);
-            QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-            QTimer deadline;
-            deadline.setTimerType(Qt::PreciseTimer);
-            deadline.setSingleShot(true);
-            QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-            deadline.start(handOverTimeout_);
-            if (!pending.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-        }
-        if (!pending.isFinished()) return HandOverResult::TimedOut;
+        QDBusPendingCall pending = connection.asyncCall(
+            CallTo(owner, Ascii(ApplicationObjectPath(applicationId_)), kInterface, method, arguments), kNoBusTimeout);
+        // Once the owner has the document, the wait is the application's own
+        // and has no limit.
+        const bool answered = Await(pending, [&] { return waits && launch_->Acknowledged(); });
+        launch_->End();
+        if (!answered) return HandOverResult::TimedOut;
         const QDBusMessage reply = pending.reply();
         if (reply.type() == QDBusMessage::ReplyMessage) return HandOverResult::Done;
         error = reply.errorMessage().toStdString();
         return HandOverResult::OwnerLeftOrRefused;
     };
-    if (documents.empty()) return call(QStringLiteral("Activate"), {QVariantMap()});
-    // One document per call: each is answered when the owner takes it, so a
-    // failure part-way leaves exactly the documents it did not take.
+    if (documents.empty()) return call(QStringLiteral("Activate"), {QVariantMap()}, false);
+    // One document per call: each is answered when the owner opens it, so a
+    // failure part-way leaves exactly the documents it did not open.
     while (!documents.empty()) {
+        const QVariantMap platformData{{QString::fromLatin1(kHandOverKey), launch_->Begin()}};
         const QStringList uris{Ascii(FileUri(documents.front()))};
-        if (const HandOverResult result = call(QStringLiteral("Open"), {uris, QVariantMap()});
+        if (const HandOverResult result = call(QStringLiteral("Open"), {uris, platformData}, true);
             result != HandOverResult::Done) {
             return result;
         }
@@ -279,18 +453,21 @@ ApplicationBus::HandOverResult ApplicationBus::HandOver(const std::string& owner
 }
 
 void ApplicationBus::Close() {
-    if (!connected_) return;
-    connected_ = false;
+    if (connectionName_.empty()) return;
     QDBusConnection connection(Ascii(connectionName_));
-    // The name goes first (or the place in its queue), so that a sender that
-    // is refused next finds the next owner there.
-    if (named_) connection.interface()->unregisterService(Ascii(applicationId_));
-    named_ = false;
-    if (service_) {
-        service_->Close();
-        connection.unregisterObject(Ascii(ApplicationObjectPath(applicationId_)));
+    // The name goes first (or the place in its queue), so that a launch that
+    // is refused next finds the next owner there. Nothing here waits for the
+    // bus, which may not answer.
+    if (named_) {
+        connection.send(CallTo(QString::fromLatin1(kBus), QString::fromLatin1(kBusPath), kBus,
+                               QStringLiteral("ReleaseName"), {Ascii(applicationId_)}));
     }
+    named_ = false;
+    if (service_) service_->Close();
+    connection.unregisterObject(Ascii(ApplicationObjectPath(applicationId_)));
+    connection.unregisterObject(QString::fromLatin1(kLaunchPath));
     QDBusConnection::disconnectFromBus(Ascii(connectionName_));
+    connectionName_.clear();
 }
 
 }  // namespace platform

@@ -9,9 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include <QtCore/qcontainerfwd.h>
+
+class QDBusMessage;
+class QDBusPendingCall;
+
 namespace platform {
 
 class ApplicationBusService;
+class ApplicationBusLaunch;
 
 // File URIs as the desktop hands documents over. Every byte of the path other
 // than an unreserved ASCII character or "/" is percent-encoded, so that a file
@@ -39,37 +45,51 @@ std::string ApplicationObjectPath(std::string_view applicationId);
 // the bus makes the first launch in the queue the owner at once, so there is
 // never a moment without an owner while a launch waits, nor two owners. While
 // queued, a launch hands its documents to the owner of the moment, addressed
-// by its unique connection name (never to itself), one Open call per document,
-// each answered when the owner takes that document from its queue to open it:
-// a busy owner keeps the launch waiting instead of making it open the document
-// a second time. An owner that leaves before taking a document answers with
-// an error (or the bus does for it); the launch then hands the rest to the new
-// owner, or, when the bus has made it the owner, opens them itself.
+// by its unique connection name (never to itself), one Open call per document.
 //
-// The wait is bounded: an owner that takes no document for kHandOverTimeout
-// (stopped, hung) ends the launch with Role::Failed, and the launch says which
-// documents it could not hand over. The owner takes a document only while its
-// sender is still on the bus, so a launch that has given up never sees its
-// documents open after all. So a document is shown once, or its launch says
-// that it was not handed over. (Giving up and the owner's check are separate
-// steps on the bus: only an owner that takes the document in the instant
-// between the launch's time running out and the bus seeing it leave can
-// still open it.)
+// The owner answers each hand-over at once, from its event loop, which also
+// runs while a message box or a file dialog is up, and keeps the document
+// until the application gets to it, however long its user takes. Then it asks
+// the launch whether it still waits: a launch that says yes is committed to
+// wait, and the owner opens the document and tells it so, which ends the
+// hand-over of that document. Only the launch decides, so a document opens
+// exactly when its launch has said yes, and never after the launch has given
+// up. An owner that leaves before it opens a document tells the launch so (or
+// the bus does); the launch then hands the rest to the new owner, or, when the
+// bus has made it the owner, opens them itself.
+//
+// A launch gives up only on a peer that does not answer: the owner (stopped,
+// hung) or the bus itself. One deadline covers all its waits for an answer,
+// from connecting to the bus to the owner's word that it has the document,
+// together; the waits that follow an answer have no limit.
 class ApplicationBus {
 public:
-    // How long a launch waits for the owner to take one document (or to
-    // answer Activate) before it gives up: the bus's usual call time-out.
+    // How long a launch waits in all for answers before it gives up: the
+    // bus's usual call time-out.
     static constexpr std::chrono::milliseconds kHandOverTimeout{25000};
+
+    // A document that a waiting launch handed in, as the owner holds it until
+    // the application opens it.
+    class HandedIn {
+    public:
+        virtual ~HandedIn() = default;
+        // Asks the launch whether it still waits for the document, and calls
+        // `answer` from the event loop. true: the launch waits until Opening,
+        // or until this application leaves the bus. false: the launch has
+        // given up (it has said that the document was not handed over) or
+        // gone; the document must not open.
+        virtual void Confirm(std::function<void(bool stillWaiting)> answer) = 0;
+        // Tells the launch that the document opens now, after a true answer.
+        virtual void Opening() = 0;
+    };
 
     // What reaches the application that owns the name. Both run on the thread
     // that claimed the name, from its event loop.
     struct Receiver {
-        // A document handed in. The application calls `take` once, when it
-        // takes the document from its queue to open it, and opens it only when
-        // `take` returns true: false means that the sender has given up
-        // waiting and left the bus (it has said that the document was not
-        // handed over). Until then the sender waits.
-        std::function<void(const std::filesystem::path& document, std::function<bool()> take)> openDocument;
+        // A document handed in. `handedIn` is null when its sender does not
+        // wait for it: the application just opens it in turn. Otherwise the
+        // application confirms it before it opens it.
+        std::function<void(const std::filesystem::path& document, std::shared_ptr<HandedIn> handedIn)> openDocument;
         // A launch without documents asks the application to come to the front.
         std::function<void()> activate;
     };
@@ -78,7 +98,7 @@ public:
         Primary,     // this launch owns the name: it runs and serves the interface
         HandedOver,  // the owner took everything: this launch ends
         Failed,      // the owner did not take `documents` (see `failure`): this launch ends, saying so
-        Alone,       // no name to own (the bus refuses it, or has gone): this launch runs on its own
+        Alone,       // no name to own (no bus, or it refuses the name, or goes away): this launch runs on its own
     };
     struct Claim {
         Role role = Role::Alone;
@@ -87,48 +107,57 @@ public:
         std::vector<std::filesystem::path> documents;
         // Failed: why, as a phrase ("it did not answer within 25 seconds").
         std::string failure;
+        // Failed: the bus never answered the connection. Qt's bus thread then
+        // stays blocked in it, and Qt would wait for that thread when the
+        // process ends: the process must end at once instead.
+        bool connectionHung = false;
     };
 
-    // Connects to the session bus, or (for tests) to the bus at `address`.
-    // nullptr when there is no bus to connect to.
-    static std::unique_ptr<ApplicationBus> Connect(std::string applicationId, const std::string& address = {});
+    // A claim of `applicationId` on the session bus, or (for tests) on the bus
+    // at `address`, that gives up on a peer after `timeout` of waiting for
+    // answers in all.
+    ApplicationBus(std::string applicationId, std::chrono::milliseconds timeout, std::string address = {});
     ~ApplicationBus();
     ApplicationBus(const ApplicationBus&) = delete;
     ApplicationBus& operator=(const ApplicationBus&) = delete;
 
-    // Serves the interface for `receiver`, then asks for the name, queueing
-    // behind its owner. Primary when this launch owns it, at once or after the
-    // owner went away during the hand-over, however long that took. Otherwise
-    // hands `documents` over to the owner (or, with none, asks it to come to
-    // the front): HandedOver when it took them all, Failed when it did not
-    // answer in time or refused. Alone only when the bus refuses the name or
-    // goes away meanwhile.
+    // Connects, serves the interface for `receiver`, then asks for the name,
+    // queueing behind its owner. Primary when this launch owns it, at once or
+    // after the owner went away during the hand-over, however long that took.
+    // Otherwise hands `documents` over to the owner (or, with none, asks it to
+    // come to the front): HandedOver when it opened them all, Failed when it
+    // or the bus did not answer in time, or it refused. Alone when there is no
+    // bus, or the bus refuses the name or goes away meanwhile.
     // After anything but Primary the launch has left the queue and the bus.
+    // Called once.
     Claim ClaimOrHandOver(std::vector<std::filesystem::path> documents, Receiver receiver);
 
     // Gives the name up at once (or leaves its queue), so that the next launch
-    // in the queue owns it; then answers every hand-over whose documents were
-    // not all taken with an error, so that its sender hands them to that owner
-    // or, being it, opens them itself; then leaves the bus. Nothing reaches
-    // the receiver afterwards, and a document not yet taken can no longer be.
+    // in the queue owns it; then tells every launch whose documents were not
+    // all opened, so that it hands them to that owner or, being it, opens them
+    // itself; then leaves the bus. Nothing reaches the receiver afterwards,
+    // and a document not yet opened can no longer be. Never waits for the bus.
     // Safe to call from the receiver's own callbacks; the destructor closes too.
     void Close();
 
-    // Test support: a shorter wait than kHandOverTimeout.
-    void SetHandOverTimeoutForTesting(std::chrono::milliseconds timeout) { handOverTimeout_ = timeout; }
-
 private:
-    ApplicationBus(std::string applicationId, std::string connectionName);
+    enum class Connection { Made, NoBus, Hung };
     enum class HandOverResult { Done, OwnerLeftOrRefused, TimedOut };
-    HandOverResult HandOver(const std::string& owner, std::vector<std::filesystem::path>& documents,
-                            std::string& error);
+    Connection Connect();
+    bool Await(const QDBusPendingCall& pending, const std::function<bool()>& acknowledged);
+    std::optional<QDBusMessage> AskBus(const QString& method, const QList<QVariant>& arguments);
+    HandOverResult HandOver(const QString& owner, std::vector<std::filesystem::path>& documents, std::string& error);
+    Claim Leave(Role role, std::vector<std::filesystem::path> documents, std::string failure = {});
+    std::string DidNotAnswer(std::string_view who) const;
 
     std::string applicationId_;
-    std::string connectionName_;
+    std::string address_;
+    std::chrono::milliseconds timeout_;
+    std::chrono::steady_clock::duration timeLeft_;  // for answers, all waits together
+    std::string connectionName_;                     // once connected, until closed
     std::unique_ptr<ApplicationBusService> service_;
-    std::chrono::milliseconds handOverTimeout_ = kHandOverTimeout;
+    std::unique_ptr<ApplicationBusLaunch> launch_;
     bool named_ = false;  // owns the name or waits in its queue
-    bool connected_ = true;
 };
 
 }  // namespace platform

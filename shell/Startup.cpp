@@ -11,10 +11,14 @@ namespace halvoric {
 
 int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
-    const platform::ApplicationInfo info{std::string(product::kProductName), product::kMajorVersion,
-                                         product::kMinorVersion, product::kBugVersion,
-                                         std::string(product::kLongVersion), std::string(product::kApplicationId),
-                                         "halvoric.png"};
+    const platform::ApplicationInfo info{.name = std::string(product::kProductName),
+                                         .majorVersion = product::kMajorVersion,
+                                         .minorVersion = product::kMinorVersion,
+                                         .bugVersion = product::kBugVersion,
+                                         .longVersion = std::string(product::kLongVersion),
+                                         .applicationId = std::string(product::kApplicationId),
+                                         .handOverTimeout = platform::ApplicationBus::kHandOverTimeout,
+                                         .iconFileName = "halvoric.png"};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <stdexcept>
 #include <vector>
 
 #include "shell/Window1.h"
@@ -235,6 +236,23 @@ TEST_F(LaunchTest, ADocumentHandedInWhileAMessageIsUpWaitsForItAndIsNeverTakenWh
     EXPECT_EQ(windowsWhileUp, 1);
     EXPECT_EQ(platform::WindowCount(), 1) << "only the unreadable document's window; the later one never opened";
     EXPECT_EQ(platform::WindowAt(0)->Title(), "missing.indd");
+}
+
+// When the message of an error that nothing handled cannot be shown, that
+// failure passes on, and the application still takes the documents handed in
+// afterwards: no handler is counted as running any more.
+TEST_F(LaunchTest, AMessageBoxThatFailsLeavesNoHandlerCountedAsRunning) {
+    const fs::path later = CraftedDocument(HeaderLayout::LittleEndian, 0x08, 100).WriteTo(folder.File("later.indd"));
+    desktop.onMessage = [] { throw std::logic_error("no screen to show it on"); };
+    const int status = Launch({}, [] { return true; }, [&] {
+        EXPECT_THROW(platform::Dispatch([] { throw platform::NilObjectException(); }), std::logic_error);
+        desktop.onMessage = nullptr;
+        QFileOpenEvent event(QString::fromStdString(later.string()));
+        QApplication::sendEvent(qApp, &event);
+        EXPECT_TRUE(testing::WaitFor([] { return platform::WindowCount() == 1; }));
+        platform::Quit(0);
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(LaunchTest, AnErrorThatNothingHandlesIsShownByNameAndEndsTheApplication) {

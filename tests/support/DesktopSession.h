@@ -69,6 +69,8 @@ public:
     ~PrivateBus();
     bool Started() const { return !address_.empty(); }
     const std::string& Address() const { return address_; }
+    // Sends `signal` to the bus's daemon (SIGSTOP: a bus that answers nothing).
+    void Signal(int signal) const { daemon_->Signal(signal); }
 
     // What the bus says, asked over a connection of the test's own:
     // the connections that own or wait for `name`, the owner first;
