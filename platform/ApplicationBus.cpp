@@ -24,6 +24,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/FileUri.h"
+
 namespace platform {
 
 namespace fs = std::filesystem;
@@ -66,6 +68,11 @@ QDBusMessage CallTo(const QString& service, const QString& path, const char* int
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, QString::fromLatin1(interface), method);
     call.setArguments(arguments);
     return call;
+}
+
+// A call to the bus itself.
+QDBusMessage BusCall(const QString& method, const QVariantList& arguments) {
+    return CallTo(QString::fromLatin1(kBus), QString::fromLatin1(kBusPath), kBus, method, arguments);
 }
 
 }  // namespace
@@ -343,11 +350,8 @@ bool ApplicationBus::Await(const QDBusPendingCall& pending, const std::function<
     return true;
 }
 
-std::optional<QDBusMessage> ApplicationBus::AskBus(const QString& method, const QVariantList& arguments) {
-    QDBusPendingCall pending = QDBusConnection(Ascii(connectionName_))
-                                   .asyncCall(CallTo(QString::fromLatin1(kBus), QString::fromLatin1(kBusPath), kBus,
-                                                     method, arguments),
-                                              kNoBusTimeout);
+std::optional<QDBusMessage> ApplicationBus::AskBus(const QDBusMessage& call) {
+    QDBusPendingCall pending = QDBusConnection(Ascii(connectionName_)).asyncCall(call, kNoBusTimeout);
     if (!Await(pending, {})) return std::nullopt;
     return pending.reply();
 }
@@ -381,7 +385,7 @@ ApplicationBus::Claim ApplicationBus::ClaimOrHandOver(std::vector<fs::path> docu
     }
     // Queued behind the owner, not refused: when the owner goes away, the bus
     // hands the name to the first launch in the queue in the same step.
-    const std::optional<QDBusMessage> requested = AskBus(QStringLiteral("RequestName"), {name, uint{0}});
+    const std::optional<QDBusMessage> requested = AskBus(BusCall(QStringLiteral("RequestName"), {name, uint{0}}));
     if (!requested) return Leave(Role::Failed, std::move(documents), DidNotAnswer("the session bus"));
     if (requested->type() != QDBusMessage::ReplyMessage) return Leave(Role::Alone, std::move(documents));
     named_ = true;
@@ -394,7 +398,7 @@ ApplicationBus::Claim ApplicationBus::ClaimOrHandOver(std::vector<fs::path> docu
 
     const QString self = connection.baseService();
     const auto ownerNow = [&]() -> std::optional<QString> {
-        const std::optional<QDBusMessage> owner = AskBus(QStringLiteral("GetNameOwner"), {name});
+        const std::optional<QDBusMessage> owner = AskBus(BusCall(QStringLiteral("GetNameOwner"), {name}));
         if (!owner) return std::nullopt;
         // While this launch waits in the queue the name always has an owner;
         // none means that the bus has gone.
@@ -459,8 +463,7 @@ void ApplicationBus::Close() {
     // is refused next finds the next owner there. Nothing here waits for the
     // bus, which may not answer.
     if (named_) {
-        connection.send(CallTo(QString::fromLatin1(kBus), QString::fromLatin1(kBusPath), kBus,
-                               QStringLiteral("ReleaseName"), {Ascii(applicationId_)}));
+        connection.send(BusCall(QStringLiteral("ReleaseName"), {Ascii(applicationId_)}));
     }
     named_ = false;
     if (service_) service_->Close();

@@ -9,25 +9,15 @@
 #include <string_view>
 #include <vector>
 
-#include <QtCore/qcontainerfwd.h>
 
 class QDBusMessage;
 class QDBusPendingCall;
+class QString;
 
 namespace platform {
 
 class ApplicationBusService;
 class ApplicationBusLaunch;
-
-// File URIs as the desktop hands documents over. Every byte of the path other
-// than an unreserved ASCII character or "/" is percent-encoded, so that a file
-// name that is not valid UTF-8 travels unchanged.
-std::string FileUri(const std::filesystem::path& absolutePath);
-
-// The local path that a file URI names, byte for byte. nullopt for another
-// scheme, a host other than "localhost", a relative path, a query or fragment,
-// a malformed escape, or an escaped NUL or "/".
-std::optional<std::filesystem::path> PathFromFileUri(std::string_view uri);
 
 // The object path under which an application id serves its interface: "/"
 // and the id with "." turned into "/" and "-" into "_".
@@ -145,7 +135,7 @@ private:
     enum class HandOverResult { Done, OwnerLeftOrRefused, TimedOut };
     Connection Connect();
     bool Await(const QDBusPendingCall& pending, const std::function<bool()>& acknowledged);
-    std::optional<QDBusMessage> AskBus(const QString& method, const QList<QVariant>& arguments);
+    std::optional<QDBusMessage> AskBus(const QDBusMessage& call);
     HandOverResult HandOver(const QString& owner, std::vector<std::filesystem::path>& documents, std::string& error);
     Claim Leave(Role role, std::vector<std::filesystem::path> documents, std::string failure = {});
     std::string DidNotAnswer(std::string_view who) const;

@@ -1,9 +1,9 @@
-// The file URIs of the session-bus hand-over (ApplicationBus.h), apart from
-// the bus itself so that they build and can be tried without D-Bus.
+// The file URIs of the session-bus hand-over (ApplicationBus), apart from the
+// bus itself so that they build and can be tried without D-Bus.
 
 #include <algorithm>
 
-#include "platform/ApplicationBus.h"
+#include "platform/FileUri.h"
 #include "platform/Text.h"
 
 namespace platform {

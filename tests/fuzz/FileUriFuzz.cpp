@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ApplicationBus.h"
+#include "platform/FileUri.h"
 
 namespace {
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/ApplicationBus.h"
+#include "platform/FileUri.h"
 #include "tests/support/CraftedDocument.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/RecordingDesktop.h"
