@@ -11,10 +11,12 @@ namespace halvoric {
 
 int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
+    // The maker's service on its built-in host, reached through the system's
+    // trust store and resolver on the system's clock.
     const platform::ApplicationInfo info{std::string(product::kProductName), product::kMajorVersion,
                                          product::kMinorVersion, product::kBugVersion,
                                          std::string(product::kLongVersion), std::string(product::kApplicationId),
-                                         "halvoric.png"};
+                                         "halvoric.png", std::string(product::kServiceHost)};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();

@@ -2,11 +2,11 @@
 
 #include "platform/Dictionary.h"
 #include "update/HTTPSecureSocket.h"
-#include "update/ServiceHost.h"
 
 namespace halvoric {
 
-ServiceReply PostServiceForm(std::string_view path, const ServiceForm& form, std::int32_t timeoutSeconds) {
+ServiceReply PostServiceForm(const ServiceEndpoint& endpoint, std::string_view path, const ServiceForm& form,
+                             std::int32_t timeoutSeconds) {
     HTTPSecureSocket socket;
     socket.SetSecure(true);
     auto fields = platform::Make<platform::Dictionary>();
@@ -15,7 +15,7 @@ ServiceReply PostServiceForm(std::string_view path, const ServiceForm& form, std
     fields->SetValue("regi", form.productName);
     socket.SetFormData(fields);
     ServiceReply reply;
-    reply.body = socket.Post("https://" + ServiceHost() + std::string(path), timeoutSeconds);
+    reply.body = socket.Post("https://" + endpoint.host + std::string(path), timeoutSeconds);
     reply.httpStatus = socket.HTTPStatusCode();
     reply.errorCode = socket.ErrorCode();
     socket.Close();

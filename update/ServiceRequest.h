@@ -16,6 +16,11 @@ inline constexpr std::string_view kLaunchReportPath = "/www/ssl/kcheck.php";
 inline constexpr std::int32_t kVersionCheckTimeoutSeconds = 10;
 inline constexpr std::int32_t kLaunchReportTimeoutSeconds = 1;
 
+// Where the requests go: the service's host (a host name, or host:port).
+struct ServiceEndpoint {
+    std::string host;
+};
+
 // The form fields that both requests post, in this order, as app_id, ver and
 // regi.
 struct ServiceForm {
@@ -34,9 +39,10 @@ struct ServiceReply {
     std::int32_t errorCode = 0;
 };
 
-// Posts `form` over HTTPS to `path` on the service host and waits for the
+// Posts `form` over HTTPS to `path` on the endpoint's host and waits for the
 // reply, for at most `timeoutSeconds` without progress.
-ServiceReply PostServiceForm(std::string_view path, const ServiceForm& form, std::int32_t timeoutSeconds);
+ServiceReply PostServiceForm(const ServiceEndpoint& endpoint, std::string_view path, const ServiceForm& form,
+                             std::int32_t timeoutSeconds);
 
 // The update check's three outcomes, judged on the whole reply body whatever
 // the HTTP status: exactly "true", exactly "false", or anything else.

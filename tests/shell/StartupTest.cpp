@@ -25,7 +25,6 @@
 #include "shell/Startup.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/CraftedDocument.h"
-#include "update/ServiceHost.h"
 
 namespace halvoric {
 namespace {
@@ -62,7 +61,6 @@ protected:
         platform::ResetRuntimeForTesting();
         ReleaseModuleState();
         testing::UseVersion(1, 2, 0, "1.2.0");
-        SetServiceHostForTesting("127.0.0.1:1");
         platform::SetDesktopServices(std::make_unique<testing::RecordingDesktop>(desktop));
     }
 
@@ -70,7 +68,6 @@ protected:
         platform::ResetRuntimeForTesting();
         ReleaseModuleState();
         platform::SetDesktopServices(nullptr);
-        SetServiceHostForTesting(std::nullopt);
     }
 
     int Launch(const std::vector<std::string>& documents, const std::function<bool()>& ready,
@@ -97,7 +94,7 @@ protected:
         return platform::RuntimeRun();
     }
 
-    platform::ApplicationInfo info{"Halvoric", 1, 2, 0, "1.2.0"};
+    platform::ApplicationInfo info{"Halvoric", 1, 2, 0, "1.2.0", "", "", testing::kClosedServiceHost};
     testing::DesktopRecord desktop;
     TemporaryFolder folder;
 };

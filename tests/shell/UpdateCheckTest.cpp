@@ -33,7 +33,6 @@
 #include "tests/support/CraftedDocument.h"
 #include "tests/support/TestClock.h"
 #include "tests/support/TlsTestServer.h"
-#include "update/ServiceHost.h"
 #include "update/UpdateWin.h"
 
 namespace {
@@ -69,8 +68,11 @@ std::string ExpectedRequest(const TlsTestServer& server, const std::string& path
            "Content-length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
 }
 
+// Points the running application's service at `port` on 127.0.0.1.
 void PointServiceAt(int port) {
-    halvoric::SetServiceHostForTesting("127.0.0.1:" + std::to_string(port));
+    platform::ApplicationInfo info = halvoric::App()->Info();
+    info.serviceHost = "127.0.0.1:" + std::to_string(port);
+    platform::SetApplicationInfoForTesting(info);
 }
 
 // The small window that carries the application's menu bar.
@@ -125,7 +127,6 @@ protected:
 
     void TearDown() override {
         SSLSocket::ClearTrustAnchorsForTesting();
-        halvoric::SetServiceHostForTesting(std::nullopt);
         AppFixture::TearDown();
     }
 
@@ -348,8 +349,10 @@ protected:
         halvoric::ReleaseModuleState();
         platform::SetDesktopServices(nullptr);
         SSLSocket::ClearTrustAnchorsForTesting();
-        halvoric::SetServiceHostForTesting(std::nullopt);
     }
+
+    // The service the launch reports to: `port` on 127.0.0.1.
+    void PointServiceAt(int port) { serviceHost = "127.0.0.1:" + std::to_string(port); }
 
     struct Launch {
         int exitStatus = -1;
@@ -374,7 +377,8 @@ protected:
         int argc = 1;
         const platform::ApplicationInfo info{"Halvoric", major, minor, bug,
                                              std::to_string(major) + "." + std::to_string(minor) + "." +
-                                                 std::to_string(bug)};
+                                                 std::to_string(bug),
+                                             "", "", serviceHost};
         platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
 
         QTimer probe;
@@ -406,6 +410,7 @@ protected:
     }
 
     DesktopRecord desktop;
+    std::string serviceHost = halvoric::testing::kClosedServiceHost;
 };
 
 // The launch report's own second is checked below. The tests of the road on
@@ -469,7 +474,7 @@ TEST_F(LaunchReportTest, AServiceThatNeverAnswersTheConnectionLeavesTheMenuBarUs
     const int port = TlsTestServer::UnusedPort();
     testsupport::UnansweredListener unanswered("127.0.0.2", port);
     ASSERT_TRUE(unanswered.Listening());
-    halvoric::SetServiceHostForTesting("127.0.0.2:" + std::to_string(port));
+    serviceHost = "127.0.0.2:" + std::to_string(port);
     TestClock clock;
     clock.Run();
     const Launch launch = Run(1, 2, 0, {}, 0);

@@ -34,7 +34,7 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs, int pauseMs)
 }
 
 void UseVersion(int major, int minor, int bug, const std::string& longVersion) {
-    platform::SetApplicationInfoForTesting({"Halvoric", major, minor, bug, longVersion});
+    platform::SetApplicationInfoForTesting({"Halvoric", major, minor, bug, longVersion, "", "", kClosedServiceHost});
 }
 
 }  // namespace halvoric::testing
