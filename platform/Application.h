@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/Ref.h"
+#include "platform/SSLSocket.h"
 
 namespace platform {
 
@@ -34,6 +35,9 @@ struct ApplicationInfo {
     std::string iconFileName;
     // The host (a host name, or host:port) of the application's web service.
     std::string serviceHost;
+    // What the application's connections trust and resolve beyond the
+    // system's own (the empty settings: the system's alone).
+    ConnectionSettings connectionSettings;
 };
 
 // A handler bound to a menu item's Name; its result says whether it handled

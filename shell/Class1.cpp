@@ -117,7 +117,7 @@ namespace {
 
 // The service as the running application's info names it.
 ServiceEndpoint ServiceOf(const platform::ApplicationInfo& info) {
-    return {info.serviceHost};
+    return {info.serviceHost, info.connectionSettings};
 }
 
 }  // namespace

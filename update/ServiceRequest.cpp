@@ -9,6 +9,7 @@ ServiceReply PostServiceForm(const ServiceEndpoint& endpoint, std::string_view p
                              std::int32_t timeoutSeconds) {
     HTTPSecureSocket socket;
     socket.SetSecure(true);
+    socket.SetConnectionSettings(endpoint.settings);
     auto fields = platform::Make<platform::Dictionary>();
     fields->SetValue("app_id", form.appId);
     fields->SetValue("ver", form.version);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/SSLSocket.h"
+
 namespace halvoric {
 
 // The service paths and the time-outs given to the form-post client.
@@ -16,9 +18,11 @@ inline constexpr std::string_view kLaunchReportPath = "/www/ssl/kcheck.php";
 inline constexpr std::int32_t kVersionCheckTimeoutSeconds = 10;
 inline constexpr std::int32_t kLaunchReportTimeoutSeconds = 1;
 
-// Where the requests go: the service's host (a host name, or host:port).
+// Where the requests go: the service's host (a host name, or host:port), and
+// what the connection trusts and resolves beyond the system's own.
 struct ServiceEndpoint {
     std::string host;
+    platform::ConnectionSettings settings;
 };
 
 // The form fields that both requests post, in this order, as app_id, ver and

@@ -24,7 +24,6 @@
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
-#include "platform/SSLSocket.h"
 #include "platform/Window.h"
 #include "product/Product.h"
 #include "shell/Class1.h"
@@ -44,7 +43,6 @@ using halvoric::testing::RecordingDesktop;
 using halvoric::testing::UseVersion;
 using halvoric::testing::WaitFor;
 using platform::Ref;
-using platform::SSLSocket;
 using testsupport::TestClock;
 using testsupport::TlsTestServer;
 using testsupport::WaitUntil;
@@ -68,10 +66,12 @@ std::string ExpectedRequest(const TlsTestServer& server, const std::string& path
            "Content-length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
 }
 
-// Points the running application's service at `port` on 127.0.0.1.
+// Points the running application's service at `port` on 127.0.0.1, trusted by
+// the test CA.
 void PointServiceAt(int port) {
     platform::ApplicationInfo info = halvoric::App()->Info();
     info.serviceHost = "127.0.0.1:" + std::to_string(port);
+    info.connectionSettings = TlsTestServer::TrustingSettings();
     platform::SetApplicationInfoForTesting(info);
 }
 
@@ -120,16 +120,6 @@ Ref<UpdateWin> OpenNotice() {
 
 class UpdateCheckTest : public AppFixture {
 protected:
-    void SetUp() override {
-        AppFixture::SetUp();
-        SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
-    }
-
-    void TearDown() override {
-        SSLSocket::ClearTrustAnchorsForTesting();
-        AppFixture::TearDown();
-    }
-
     // What a user does: bring the window with the menu bar to the front and
     // press Ctrl+R. The check runs to its end inside the key press.
     void PressUpdateCheckShortcut() {
@@ -341,14 +331,12 @@ protected:
         platform::ResetRuntimeForTesting();
         halvoric::ReleaseModuleState();
         platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
-        SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
     }
 
     void TearDown() override {
         platform::ResetRuntimeForTesting();
         halvoric::ReleaseModuleState();
         platform::SetDesktopServices(nullptr);
-        SSLSocket::ClearTrustAnchorsForTesting();
     }
 
     // The service the launch reports to: `port` on 127.0.0.1.
@@ -378,7 +366,7 @@ protected:
         const platform::ApplicationInfo info{"Halvoric", major, minor, bug,
                                              std::to_string(major) + "." + std::to_string(minor) + "." +
                                                  std::to_string(bug),
-                                             "", "", serviceHost};
+                                             "", "", serviceHost, TlsTestServer::TrustingSettings()};
         platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
 
         QTimer probe;

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 
-#include "platform/SSLSocket.h"
 #include "tests/support/TlsTestServer.h"
 #include "update/HTTPSecureSocket.h"
 
@@ -17,10 +16,10 @@ using testsupport::TlsTestServer;
 
 class ServiceRequestTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem()); }
-    void TearDown() override { platform::SSLSocket::ClearTrustAnchorsForTesting(); }
-    // The service at `port` on 127.0.0.1.
-    static ServiceEndpoint At(int port) { return {"127.0.0.1:" + std::to_string(port)}; }
+    // The service at `port` on 127.0.0.1, trusted by the test CA.
+    static ServiceEndpoint At(int port) {
+        return {"127.0.0.1:" + std::to_string(port), TlsTestServer::TrustingSettings()};
+    }
 };
 
 TEST_F(ServiceRequestTest, AReplyComesBackWithBodyStatusAndNoErrorAndTheFormGoesOutInOrder) {
