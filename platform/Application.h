@@ -10,6 +10,7 @@
 
 #include "platform/Ref.h"
 #include "platform/SSLSocket.h"
+#include "platform/Ticks.h"
 
 namespace platform {
 
@@ -36,8 +37,10 @@ struct ApplicationInfo {
     // The host (a host name, or host:port) of the application's web service.
     std::string serviceHost;
     // What the application's connections trust and resolve beyond the
-    // system's own (the empty settings: the system's alone).
+    // system's own (the empty settings: the system's alone), and the clock
+    // their time-outs run on.
     ConnectionSettings connectionSettings;
+    std::shared_ptr<const Clock> clock = SystemClock();
 };
 
 // A handler bound to a menu item's Name; its result says whether it handled

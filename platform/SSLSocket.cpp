@@ -297,15 +297,17 @@ struct SSLSocket::Connection {
     std::int32_t failCode = kNoError;
     std::string host;
     bool secure = true;
-    // The settings' anchors as they were at Connect.
+    // The settings' anchors, and the clock that times the attempts, as they
+    // were at Connect.
     std::vector<std::string> trustAnchors;
+    std::shared_ptr<const Clock> clock;
     std::shared_ptr<Resolution> resolution;
     std::vector<SocketAddress> addresses;
     std::size_t nextAddress = 0;
     // The sockets of the connection attempts still pending, oldest first.
     std::vector<int> attempts;
     // When the next address is due to be tried beside the pending attempts,
-    // on the framework's clock (TimeSinceStart).
+    // on the connection's clock.
     std::chrono::steady_clock::duration nextAttemptDue{};
     int fd = -1;
     SSL_CTX* context = nullptr;
@@ -369,6 +371,7 @@ void SSLSocket::Connect() {
     connection_->host = address_;
     connection_->secure = secure_;
     connection_->trustAnchors = settings_.TrustAnchors();
+    connection_->clock = clock_;
     if (address_.empty() || port_ < 1 || port_ > 65535) {
         connection_->stage = Stage::Failing;
         connection_->failCode = kInvalidAddress;
@@ -532,10 +535,11 @@ bool SSLSocket::AdvanceAttempts() {
             ::close(c.attempts[i]);
             c.attempts.erase(c.attempts.begin() + static_cast<std::ptrdiff_t>(i));
             // A failed attempt hands over to the next address at once.
-            c.nextAttemptDue = TimeSinceStart();
+            c.nextAttemptDue = c.clock->TimeSinceStart();
         }
     }
-    while (c.nextAddress < c.addresses.size() && (c.attempts.empty() || TimeSinceStart() >= c.nextAttemptDue)) {
+    while (c.nextAddress < c.addresses.size() &&
+           (c.attempts.empty() || c.clock->TimeSinceStart() >= c.nextAttemptDue)) {
         if (StartNextAttempt()) return true;
     }
     if (c.attempts.empty()) Fail(kConnectionFailed);
@@ -549,11 +553,11 @@ bool SSLSocket::StartNextAttempt() {
     bool connected = false;
     const int fd = StartConnecting(c.addresses[c.nextAddress++], connected);
     if (fd < 0) {
-        c.nextAttemptDue = TimeSinceStart();
+        c.nextAttemptDue = c.clock->TimeSinceStart();
         return false;
     }
     c.attempts.push_back(fd);
-    c.nextAttemptDue = TimeSinceStart() + kAttemptDelay;
+    c.nextAttemptDue = c.clock->TimeSinceStart() + kAttemptDelay;
     if (!connected) return false;
     UseAttempt(c.attempts.size() - 1);
     return true;

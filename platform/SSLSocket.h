@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Ticks.h"
+
 namespace platform {
 
 // What a connection trusts and how it finds a host's addresses beyond the
@@ -47,7 +49,7 @@ private:
 // the address families interleaved, the next one 250 ms after the attempt
 // before it began (at once when an attempt fails) while the earlier attempts
 // go on; the first TCP connection to come up is used and the others are
-// closed. The 250 ms run on the framework's clock (TimeSinceStart, Ticks.h).
+// closed. The 250 ms run on the socket's clock (SetClock).
 //
 // With Secure true (the default) the connection is TLS 1.2 or later: the
 // server's certificate chain is verified against the system's trust store
@@ -113,6 +115,12 @@ public:
     // effect at Connect.
     void SetConnectionSettings(ConnectionSettings settings) { settings_ = std::move(settings); }
 
+    // The clock the socket times by (SystemClock by default; nil sets it
+    // back); takes effect at Connect. The socket shares the clock, so the
+    // clock lives as long as the socket, whoever else lets it go.
+    const std::shared_ptr<const Clock>& GetClock() const { return clock_; }
+    void SetClock(std::shared_ptr<const Clock> clock) { clock_ = clock ? std::move(clock) : SystemClock(); }
+
     // Starts connecting to Address and Port, closing any earlier connection
     // first. Returns at once: the name is resolved on a thread of its own, and
     // the outcome arrives through Poll as Event_Connected or Event_Error.
@@ -174,6 +182,7 @@ private:
     std::int32_t port_ = 0;
     bool secure_ = true;
     ConnectionSettings settings_;
+    std::shared_ptr<const Clock> clock_ = SystemClock();
     std::int32_t lastErrorCode_ = kNoError;
     std::string readBuffer_;
     std::string writeBuffer_;

@@ -117,7 +117,7 @@ namespace {
 
 // The service as the running application's info names it.
 ServiceEndpoint ServiceOf(const platform::ApplicationInfo& info) {
-    return {info.serviceHost, info.connectionSettings};
+    return {info.serviceHost, info.connectionSettings, info.clock};
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ ServiceReply PostServiceForm(const ServiceEndpoint& endpoint, std::string_view p
     HTTPSecureSocket socket;
     socket.SetSecure(true);
     socket.SetConnectionSettings(endpoint.settings);
+    socket.SetClock(endpoint.clock);
     auto fields = platform::Make<platform::Dictionary>();
     fields->SetValue("app_id", form.appId);
     fields->SetValue("ver", form.version);

@@ -5,10 +5,12 @@
 // here shows anything.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/SSLSocket.h"
+#include "platform/Ticks.h"
 
 namespace halvoric {
 
@@ -18,11 +20,13 @@ inline constexpr std::string_view kLaunchReportPath = "/www/ssl/kcheck.php";
 inline constexpr std::int32_t kVersionCheckTimeoutSeconds = 10;
 inline constexpr std::int32_t kLaunchReportTimeoutSeconds = 1;
 
-// Where the requests go: the service's host (a host name, or host:port), and
-// what the connection trusts and resolves beyond the system's own.
+// Where the requests go: the service's host (a host name, or host:port), what
+// the connection trusts and resolves beyond the system's own, and the clock
+// its time-outs run on.
 struct ServiceEndpoint {
     std::string host;
     platform::ConnectionSettings settings;
+    std::shared_ptr<const platform::Clock> clock = platform::SystemClock();
 };
 
 // The form fields that both requests post, in this order, as app_id, ver and

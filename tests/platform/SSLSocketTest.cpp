@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ using testsupport::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
 // Records the events it receives, each with the number of the Poll call that
-// raised it. It trusts the test CA and resolves the test server's name to
-// `serviceAddresses` when given.
+// raised it. It trusts the test CA, resolves the test server's name to
+// `serviceAddresses` when given, and times by `clock`.
 class RecordingSocket : public SSLSocket {
 public:
     struct Event {
@@ -30,8 +31,10 @@ public:
         int poll;
     };
 
-    explicit RecordingSocket(const std::vector<std::string>& serviceAddresses = {}) {
+    explicit RecordingSocket(const std::vector<std::string>& serviceAddresses = {},
+                             std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
         SetConnectionSettings(TlsTestServer::TrustingSettings(serviceAddresses));
+        SetClock(std::move(clock));
     }
 
     void Poll() override {
@@ -400,7 +403,7 @@ TEST_F(SSLSocketTest, AFirstAddressThatNeverAnswersGivesWayToTheNextAfterAQuarte
     if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
 
     TestClock clock;
-    RecordingSocket socket({unanswered->Address(), "127.0.0.1"});
+    RecordingSocket socket({unanswered->Address(), "127.0.0.1"}, clock);
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     socket.Connect();
     socket.Poll();  // the first attempt starts
@@ -447,7 +450,7 @@ TEST_F(SSLSocketTest, AddressFamiliesTakeTurns) {
     testsupport::UnansweredListener unanswered("::1", server.Port());
     if (!unanswered.Listening()) GTEST_SKIP() << "no IPv6 loopback on which a listener can be left unanswered";
     TestClock clock;
-    RecordingSocket socket({"::1", "::1", "127.0.0.1"});
+    RecordingSocket socket({"::1", "::1", "127.0.0.1"}, clock);
     socket.SetSecure(false);
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     socket.Connect();
@@ -463,7 +466,7 @@ TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
     // ever.
     TlsTestServer server(PlainTcpReply("plain reply"));
     TestClock clock;
-    RecordingSocket socket({"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1"});
+    RecordingSocket socket({"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1"}, clock);
     socket.SetSecure(false);
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     socket.Connect();

@@ -67,11 +67,12 @@ std::string ExpectedRequest(const TlsTestServer& server, const std::string& path
 }
 
 // Points the running application's service at `port` on 127.0.0.1, trusted by
-// the test CA.
-void PointServiceAt(int port) {
+// the test CA, with its time-outs on `clock`.
+void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
     platform::ApplicationInfo info = halvoric::App()->Info();
     info.serviceHost = "127.0.0.1:" + std::to_string(port);
     info.connectionSettings = TlsTestServer::TrustingSettings();
+    info.clock = std::move(clock);
     platform::SetApplicationInfoForTesting(info);
 }
 
@@ -279,14 +280,14 @@ TEST_F(UpdateCheckTest, TheStatusIsNotLookedAtOnlyTheBody) {
 TEST_F(UpdateCheckTest, ARefusedConnectionOrAnUntrustedServerShowsTheFailureMessage) {
     // The clock stands: neither failure waits for the time-out.
     TestClock clock;
-    PointServiceAt(TlsTestServer::UnusedPort());
+    PointServiceAt(TlsTestServer::UnusedPort(), clock);
     PressUpdateCheckShortcut();
     EXPECT_EQ(desktop.messages, std::vector<std::string>{kFailed});
 
     TlsTestServer::Script selfSigned = TlsTestServer::Reply(HttpReply("true"));
     selfSigned.certificate = TlsTestServer::Certificate::SelfSigned;
     TlsTestServer untrusted(selfSigned);
-    PointServiceAt(untrusted.Port());
+    PointServiceAt(untrusted.Port(), clock);
     PressUpdateCheckShortcut();
     EXPECT_EQ(desktop.messages, (std::vector<std::string>{kFailed, kFailed}));
     EXPECT_TRUE(untrusted.Requests().empty());
@@ -301,8 +302,8 @@ TEST_F(UpdateCheckTest, ARefusedConnectionOrAnUntrustedServerShowsTheFailureMess
 // closed.
 TEST_F(UpdateCheckTest, AServiceThatNeverAnswersFailsAtTheFirstTickAfterTenSeconds) {
     TlsTestServer server(TlsTestServer::NeverHandshake());
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const std::int64_t start = clock.Ticks();
     bool waitingAtTenSeconds = false;
     bool gaveUpAfterThem = false;
@@ -339,8 +340,12 @@ protected:
         platform::SetDesktopServices(nullptr);
     }
 
-    // The service the launch reports to: `port` on 127.0.0.1.
-    void PointServiceAt(int port) { serviceHost = "127.0.0.1:" + std::to_string(port); }
+    // The service the launch reports to: `port` on 127.0.0.1, trusted by the
+    // test CA, with its time-outs on `clock`.
+    void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
+        serviceHost = "127.0.0.1:" + std::to_string(port);
+        serviceClock = std::move(clock);
+    }
 
     struct Launch {
         int exitStatus = -1;
@@ -366,7 +371,7 @@ protected:
         const platform::ApplicationInfo info{"Halvoric", major, minor, bug,
                                              std::to_string(major) + "." + std::to_string(minor) + "." +
                                                  std::to_string(bug),
-                                             "", "", serviceHost, TlsTestServer::TrustingSettings()};
+                                             "", "", serviceHost, TlsTestServer::TrustingSettings(), serviceClock};
         platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
 
         QTimer probe;
@@ -399,6 +404,7 @@ protected:
 
     DesktopRecord desktop;
     std::string serviceHost = halvoric::testing::kClosedServiceHost;
+    std::shared_ptr<const platform::Clock> serviceClock = platform::SystemClock();
 };
 
 // The launch report's own second is checked below. The tests of the road on
@@ -407,8 +413,8 @@ protected:
 
 TEST_F(LaunchReportTest, PostsTheReportOnceAndShowsNothingWhenTheServiceAnswersTrue) {
     TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const Launch launch = Run(1, 2, 0, [&server] { return static_cast<int>(server.Requests().size()); });
 
     EXPECT_EQ(launch.exitStatus, 0);  // quit through the menu's Quit item
@@ -426,8 +432,8 @@ TEST_F(LaunchReportTest, PostsTheReportOnceAndShowsNothingWhenTheServiceAnswersT
 
 TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceAnswersGarbageAndSendsTheCompactVersion) {
     TlsTestServer server(TlsTestServer::Reply(HttpReply(std::string("\0\xff<html>false</html>\r\n", 22), "502 Bad Gateway")));
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const Launch launch = Run(1, 10, 3, [&server] { return static_cast<int>(server.Requests().size()); });
 
     EXPECT_EQ(launch.exitStatus, 0);
@@ -442,8 +448,8 @@ TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceAnswersGarbageAndSendsTheComp
 
 TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceIsUnreachable) {
     // The clock stands: the start goes on at the refusal, not at the time-out.
-    PointServiceAt(TlsTestServer::UnusedPort());
     TestClock clock;
+    PointServiceAt(TlsTestServer::UnusedPort(), clock);
     const Launch launch = Run(1, 2, 0);
 
     EXPECT_EQ(launch.exitStatus, 0);
@@ -462,8 +468,9 @@ TEST_F(LaunchReportTest, AServiceThatNeverAnswersTheConnectionLeavesTheMenuBarUs
     const int port = TlsTestServer::UnusedPort();
     testsupport::UnansweredListener unanswered("127.0.0.2", port);
     ASSERT_TRUE(unanswered.Listening());
-    serviceHost = "127.0.0.2:" + std::to_string(port);
     TestClock clock;
+    serviceHost = "127.0.0.2:" + std::to_string(port);
+    serviceClock = clock;
     clock.Run();
     const Launch launch = Run(1, 2, 0, {}, 0);
     EXPECT_EQ(launch.exitStatus, 0);
@@ -481,8 +488,8 @@ TEST_F(LaunchReportTest, AServiceThatNeverAnswersTheConnectionLeavesTheMenuBarUs
 // connection stays), then one tick on, and sees the connection closed.
 TEST_F(LaunchReportTest, AServiceThatReadsTheReportAndNeverAnswersHoldsTheStartUntilTheFirstTickAfterASecond) {
     TlsTestServer server(TlsTestServer::Reply("", Ending::KeepOpen));
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const std::int64_t start = clock.Ticks();
     bool waitingAtOneSecond = false;
     bool gaveUpAfterIt = false;

@@ -508,7 +508,7 @@ public:
         std::string bytes;
     };
 
-    ScriptedClient(TestClock& clock, std::vector<Event> script) : clock_(clock), script_(std::move(script)) {}
+    ScriptedClient(TestClock& clock, std::vector<Event> script) : clock_(clock), script_(std::move(script)) { SetClock(clock); }
 
     // Posts the update check's form with `timeoutSeconds`.
     std::string PostWith(std::int32_t timeoutSeconds) {
@@ -686,6 +686,7 @@ TimedPost PostTimedFromTheRequest(HTTPSecureSocket& client, TlsTestServer::Scrip
     script.onRequest = [&clock] { clock.Run(); };
     TlsTestServer server(script);
     client.SetConnectionSettings(TlsTestServer::TrustingSettings());
+    client.SetClock(clock);
     client.SetFormData(UpdateCheckForm());
     TimedPost post;
     post.body = client.Post(server.Url("/p"), timeoutSeconds);
@@ -812,6 +813,7 @@ TEST_F(HTTPSecureSocketTest, AFirstAddressThatNeverAnswersLeavesTheLaunchReports
         if (!connected) clock.SetTicks(start + 61);
     });
     HTTPSecureSocket client;
+    client.SetClock(clock);
     const std::string body = Post(client, server.Url("/www/ssl/kcheck.php", TlsTestServer::kServiceName), 1);
     mover.join();
     EXPECT_TRUE(connected) << "the next address was not tried a quarter second after the first";
