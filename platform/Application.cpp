@@ -260,6 +260,7 @@ std::int32_t Application::MajorVersion() const { return State().info.majorVersio
 std::int32_t Application::MinorVersion() const { return State().info.minorVersion; }
 std::int32_t Application::BugVersion() const { return State().info.bugVersion; }
 std::string Application::LongVersion() const { return State().info.longVersion; }
+const ApplicationInfo& Application::Info() const { return State().info; }
 
 // Runtime ------------------------------------------------------------------
 

@@ -11,6 +11,8 @@
 
 #include "platform/ApplicationBus.h"
 #include "platform/Ref.h"
+#include "platform/SSLSocket.h"
+#include "platform/Ticks.h"
 
 namespace platform {
 
@@ -18,8 +20,8 @@ class FolderItem;
 class MenuBar;
 class MenuItem;
 
-// The application's own version data, supplied with the application, and
-// its reverse-domain id.
+// The application's own version data, supplied with the application, its
+// reverse-domain id and the web service it talks to.
 struct ApplicationInfo {
     std::string name;
     std::int32_t majorVersion = 0;
@@ -38,6 +40,13 @@ struct ApplicationInfo {
     // as its desktop entry's icon does: every window carries it, in the
     // picture's own size. Empty: the desktop's generic icon.
     std::string iconFileName;
+    // The host (a host name, or host:port) of the application's web service.
+    std::string serviceHost;
+    // What the application's connections trust and resolve beyond the
+    // system's own (the empty settings: the system's alone), and the clock
+    // their time-outs run on.
+    ConnectionSettings connectionSettings;
+    std::shared_ptr<const Clock> clock = SystemClock();
 };
 
 // A handler bound to a menu item's Name; its result says whether it handled
@@ -83,6 +92,8 @@ public:
     std::int32_t MinorVersion() const;
     std::int32_t BugVersion() const;
     std::string LongVersion() const;
+    // The application's info, as supplied at start.
+    const ApplicationInfo& Info() const;
 
     // Binds a handler to the menu item of that Name.
     void AddMenuHandler(std::string name, MenuHandler handler) { menuHandlers_.Add(std::move(name), std::move(handler)); }

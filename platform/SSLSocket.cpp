@@ -21,9 +21,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstring>
-#include <map>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -44,17 +42,7 @@ constexpr std::size_t kMaxReadPerPoll = 256 * 1024;
 // beside it (RFC 8305, "Connection Attempt Delay").
 constexpr auto kAttemptDelay = std::chrono::milliseconds(250);
 
-// ---- trust anchors added by tests -------------------------------------------
-
-std::mutex& AnchorMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::vector<std::string>& Anchors() {
-    static std::vector<std::string> anchors;
-    return anchors;
-}
+// ---- trust anchors --------------------------------------------------------------
 
 X509* ParseCertificate(const std::string& pem) {
     BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
@@ -173,26 +161,6 @@ bool LookUp(const std::string& host, std::int32_t port, bool numeric, std::vecto
     return addresses.size() > before;
 }
 
-// ---- address lists given by tests -----------------------------------------------
-
-std::mutex& TestAddressMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::map<std::string, std::vector<std::string>>& TestAddresses() {
-    static std::map<std::string, std::vector<std::string>> addresses;
-    return addresses;
-}
-
-// The list a test gave for `host`, if any.
-std::optional<std::vector<std::string>> TestAddressesFor(const std::string& host) {
-    std::lock_guard lock(TestAddressMutex());
-    const auto found = TestAddresses().find(host);
-    if (found == TestAddresses().end()) return std::nullopt;
-    return found->second;
-}
-
 void Resolved(Resolution& resolution, std::vector<SocketAddress> addresses) {
     {
         std::lock_guard lock(resolution.mutex);
@@ -203,8 +171,11 @@ void Resolved(Resolution& resolution, std::vector<SocketAddress> addresses) {
     resolution.finished.notify_all();
 }
 
-void StartResolution(const std::shared_ptr<Resolution>& resolution, std::string host, std::int32_t port) {
-    if (auto given = TestAddressesFor(host)) {
+// Resolves `host` by the list the settings give for it, else on a thread of
+// its own, which is handed the host and the port alone.
+void StartResolution(const std::shared_ptr<Resolution>& resolution, std::string host, std::int32_t port,
+                     const ConnectionSettings& settings) {
+    if (const std::vector<std::string>* given = settings.AddressesFor(host)) {
         std::vector<SocketAddress> addresses;
         for (const std::string& text : *given) LookUp(text, port, true, addresses);
         Resolved(*resolution, std::move(addresses));
@@ -263,6 +234,31 @@ int StartConnecting(const SocketAddress& address, bool& connected) {
 
 }  // namespace
 
+// ---- connection settings ------------------------------------------------------------
+
+void ConnectionSettings::AddTrustAnchor(const std::string& pemCertificate) {
+    X509* certificate = ParseCertificate(pemCertificate);
+    if (!certificate) {
+        ERR_clear_error();
+        throw InvalidArgumentException("The trust anchor is not a PEM certificate.");
+    }
+    X509_free(certificate);
+    trustAnchors_.push_back(pemCertificate);
+}
+
+void ConnectionSettings::SetAddresses(const std::string& host, const std::vector<std::string>& addresses) {
+    for (const std::string& text : addresses) {
+        std::vector<SocketAddress> parsed;
+        if (!LookUp(text, 1, true, parsed)) throw InvalidArgumentException("Not an IP address: " + text);
+    }
+    addresses_[host] = addresses;
+}
+
+const std::vector<std::string>* ConnectionSettings::AddressesFor(const std::string& host) const {
+    const auto found = addresses_.find(host);
+    return found == addresses_.end() ? nullptr : &found->second;
+}
+
 // ---- the connection -------------------------------------------------------------
 
 enum class Stage {
@@ -301,13 +297,17 @@ struct SSLSocket::Connection {
     std::int32_t failCode = kNoError;
     std::string host;
     bool secure = true;
+    // The settings' anchors, and the clock that times the attempts, as they
+    // were at Connect.
+    std::vector<std::string> trustAnchors;
+    std::shared_ptr<const Clock> clock;
     std::shared_ptr<Resolution> resolution;
     std::vector<SocketAddress> addresses;
     std::size_t nextAddress = 0;
     // The sockets of the connection attempts still pending, oldest first.
     std::vector<int> attempts;
     // When the next address is due to be tried beside the pending attempts,
-    // on the framework's clock (TimeSinceStart).
+    // on the connection's clock.
     std::chrono::steady_clock::duration nextAttemptDue{};
     int fd = -1;
     SSL_CTX* context = nullptr;
@@ -356,36 +356,6 @@ SSLSocket::~SSLSocket() {
     Release();
 }
 
-void SSLSocket::AddTrustAnchorForTesting(const std::string& pemCertificate) {
-    X509* certificate = ParseCertificate(pemCertificate);
-    if (!certificate) {
-        ERR_clear_error();
-        throw InvalidArgumentException("The trust anchor is not a PEM certificate.");
-    }
-    X509_free(certificate);
-    std::lock_guard lock(AnchorMutex());
-    Anchors().push_back(pemCertificate);
-}
-
-void SSLSocket::ClearTrustAnchorsForTesting() {
-    std::lock_guard lock(AnchorMutex());
-    Anchors().clear();
-}
-
-void SSLSocket::SetAddressesForTesting(const std::string& host, const std::vector<std::string>& addresses) {
-    for (const std::string& text : addresses) {
-        std::vector<SocketAddress> parsed;
-        if (!LookUp(text, 1, true, parsed)) throw InvalidArgumentException("Not an IP address: " + text);
-    }
-    std::lock_guard lock(TestAddressMutex());
-    TestAddresses()[host] = addresses;
-}
-
-void SSLSocket::ClearAddressesForTesting() {
-    std::lock_guard lock(TestAddressMutex());
-    TestAddresses().clear();
-}
-
 bool SSLSocket::IsConnected() const {
     return connection_ && connection_->stage == Stage::Open;
 }
@@ -400,13 +370,15 @@ void SSLSocket::Connect() {
     connection_ = std::make_unique<Connection>();
     connection_->host = address_;
     connection_->secure = secure_;
+    connection_->trustAnchors = settings_.TrustAnchors();
+    connection_->clock = clock_;
     if (address_.empty() || port_ < 1 || port_ > 65535) {
         connection_->stage = Stage::Failing;
         connection_->failCode = kInvalidAddress;
         return;
     }
     connection_->resolution = std::make_shared<Resolution>();
-    StartResolution(connection_->resolution, address_, port_);
+    StartResolution(connection_->resolution, address_, port_, settings_);
 }
 
 void SSLSocket::Write(std::string_view data) {
@@ -563,10 +535,11 @@ bool SSLSocket::AdvanceAttempts() {
             ::close(c.attempts[i]);
             c.attempts.erase(c.attempts.begin() + static_cast<std::ptrdiff_t>(i));
             // A failed attempt hands over to the next address at once.
-            c.nextAttemptDue = TimeSinceStart();
+            c.nextAttemptDue = c.clock->TimeSinceStart();
         }
     }
-    while (c.nextAddress < c.addresses.size() && (c.attempts.empty() || TimeSinceStart() >= c.nextAttemptDue)) {
+    while (c.nextAddress < c.addresses.size() &&
+           (c.attempts.empty() || c.clock->TimeSinceStart() >= c.nextAttemptDue)) {
         if (StartNextAttempt()) return true;
     }
     if (c.attempts.empty()) Fail(kConnectionFailed);
@@ -580,11 +553,11 @@ bool SSLSocket::StartNextAttempt() {
     bool connected = false;
     const int fd = StartConnecting(c.addresses[c.nextAddress++], connected);
     if (fd < 0) {
-        c.nextAttemptDue = TimeSinceStart();
+        c.nextAttemptDue = c.clock->TimeSinceStart();
         return false;
     }
     c.attempts.push_back(fd);
-    c.nextAttemptDue = TimeSinceStart() + kAttemptDelay;
+    c.nextAttemptDue = c.clock->TimeSinceStart() + kAttemptDelay;
     if (!connected) return false;
     UseAttempt(c.attempts.size() - 1);
     return true;
@@ -622,8 +595,7 @@ void SSLSocket::StartHandshake() {
     }
     if (ok) {
         X509_STORE* store = SSL_CTX_get_cert_store(c.context);
-        std::lock_guard lock(AnchorMutex());
-        for (const std::string& pem : Anchors()) {
+        for (const std::string& pem : c.trustAnchors) {
             X509* anchor = ParseCertificate(pem);
             if (!anchor) continue;
             X509_STORE_add_cert(store, anchor);  // fails harmlessly for a duplicate

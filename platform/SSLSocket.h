@@ -1,12 +1,42 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Ticks.h"
+
 namespace platform {
+
+// What a connection trusts and how it finds a host's addresses beyond the
+// system's own: extra trust anchors beside the system's trust store, and
+// address lists that stand in for the resolver's answer for given host names.
+// The empty settings leave both to the system. A value: a socket keeps the
+// copy it was given.
+class ConnectionSettings {
+public:
+    // Trusts `pemCertificate` (a PEM certificate) as an additional anchor.
+    // Raises InvalidArgumentException when the text holds no certificate.
+    void AddTrustAnchor(const std::string& pemCertificate);
+    // Connections to the host name `host` (exactly as given to SetAddress)
+    // use `addresses`, IPv4 or IPv6 address texts in the order a resolver
+    // would give them, instead of resolving the name; an empty list makes the
+    // name unresolvable. Raises InvalidArgumentException for a text that is
+    // no address.
+    void SetAddresses(const std::string& host, const std::vector<std::string>& addresses);
+
+    // The anchors added, as PEM texts, in the order added.
+    const std::vector<std::string>& TrustAnchors() const { return trustAnchors_; }
+    // The list given for `host`; nullptr when none was.
+    const std::vector<std::string>* AddressesFor(const std::string& host) const;
+
+private:
+    std::vector<std::string> trustAnchors_;
+    std::map<std::string, std::vector<std::string>> addresses_;
+};
 
 // A TCP client socket with TLS, driven by polling. Connect starts the
 // connection and returns at once; the outcome and everything after it are
@@ -19,11 +49,11 @@ namespace platform {
 // the address families interleaved, the next one 250 ms after the attempt
 // before it began (at once when an attempt fails) while the earlier attempts
 // go on; the first TCP connection to come up is used and the others are
-// closed. The 250 ms run on the framework's clock (TimeSinceStart, Ticks.h).
+// closed. The 250 ms run on the socket's clock (SetClock).
 //
 // With Secure true (the default) the connection is TLS 1.2 or later: the
 // server's certificate chain is verified against the system's trust store
-// (plus the anchors added with AddTrustAnchorForTesting), and the certificate
+// (plus the anchors of the connection settings), and the certificate
 // must name the host (or the IP address) given as Address. A host name is
 // also sent as server name indication. A certificate that fails verification
 // fails the connection before Event_Connected. A renegotiation that the
@@ -80,6 +110,17 @@ public:
     bool Secure() const { return secure_; }
     void SetSecure(bool secure) { secure_ = secure; }
 
+    // The trust anchors and address lists of the connections started
+    // afterwards (the empty settings by default: the system's alone); takes
+    // effect at Connect.
+    void SetConnectionSettings(ConnectionSettings settings) { settings_ = std::move(settings); }
+
+    // The clock the socket times by (SystemClock by default; nil sets it
+    // back); takes effect at Connect. The socket shares the clock, so the
+    // clock lives as long as the socket, whoever else lets it go.
+    const std::shared_ptr<const Clock>& GetClock() const { return clock_; }
+    void SetClock(std::shared_ptr<const Clock> clock) { clock_ = clock ? std::move(clock) : SystemClock(); }
+
     // Starts connecting to Address and Port, closing any earlier connection
     // first. Returns at once: the name is resolved on a thread of its own, and
     // the outcome arrives through Poll as Event_Connected or Event_Error.
@@ -115,24 +156,6 @@ public:
     // True between Event_Connected and the end of the connection.
     bool IsConnected() const;
 
-    // For tests only: trusts `pemCertificate` (a PEM certificate) as an
-    // additional anchor for every connection started afterwards, in the whole
-    // process. Raises InvalidArgumentException when the text holds no
-    // certificate. Nothing else ever adds anchors.
-    static void AddTrustAnchorForTesting(const std::string& pemCertificate);
-    // For tests only: removes the anchors added with AddTrustAnchorForTesting.
-    static void ClearTrustAnchorsForTesting();
-
-    // For tests only: connections started afterwards to the host name `host`
-    // (exactly as given to SetAddress) use `addresses`, IPv4 or IPv6 address
-    // texts in the order a resolver would give them, instead of resolving the
-    // name; an empty list makes the name unresolvable. Applies to the whole
-    // process; raises InvalidArgumentException for a text that is no address.
-    // Nothing else ever bypasses the resolver.
-    static void SetAddressesForTesting(const std::string& host, const std::vector<std::string>& addresses);
-    // For tests only: forgets every list given with SetAddressesForTesting.
-    static void ClearAddressesForTesting();
-
 protected:
     virtual void Event_Connected() {}
     virtual void Event_DataAvailable() {}
@@ -158,6 +181,8 @@ private:
     std::string address_;
     std::int32_t port_ = 0;
     bool secure_ = true;
+    ConnectionSettings settings_;
+    std::shared_ptr<const Clock> clock_ = SystemClock();
     std::int32_t lastErrorCode_ = kNoError;
     std::string readBuffer_;
     std::string writeBuffer_;

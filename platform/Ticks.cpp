@@ -1,24 +1,8 @@
 #include "platform/Ticks.h"
 
-#include <memory>
-#include <mutex>
-
 namespace platform {
 
 namespace {
-
-using Source = std::function<std::chrono::steady_clock::duration()>;
-
-std::mutex& SourceMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-// The clock a test put in place of the steady clock; nil when none.
-std::shared_ptr<const Source>& TestSource() {
-    static std::shared_ptr<const Source> source;
-    return source;
-}
 
 std::chrono::steady_clock::time_point ProcessStart() {
     static const auto start = std::chrono::steady_clock::now();
@@ -28,28 +12,24 @@ std::chrono::steady_clock::time_point ProcessStart() {
 // Taken when the program is loaded, so that the count starts with the process.
 const auto kStartTakenAtLoad = ProcessStart();
 
+class SteadyClock final : public Clock {
+public:
+    std::chrono::steady_clock::duration TimeSinceStart() const override {
+        return std::chrono::steady_clock::now() - ProcessStart();
+    }
+};
+
 }  // namespace
 
-std::chrono::steady_clock::duration TimeSinceStart() {
-    std::shared_ptr<const Source> source;
-    {
-        std::lock_guard lock(SourceMutex());
-        source = TestSource();
-    }
-    if (source) return (*source)();
-    return std::chrono::steady_clock::now() - ProcessStart();
-}
-
-std::int32_t Ticks() {
+std::int32_t Clock::Ticks() const {
     using Tick = std::chrono::duration<std::int64_t, std::ratio<1, 60>>;
     const auto elapsed = std::chrono::duration_cast<Tick>(TimeSinceStart());
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(elapsed.count()));
 }
 
-void SetClockForTesting(Source source) {
-    auto replacement = source ? std::make_shared<const Source>(std::move(source)) : nullptr;
-    std::lock_guard lock(SourceMutex());
-    TestSource() = std::move(replacement);
+std::shared_ptr<const Clock> SystemClock() {
+    static const std::shared_ptr<const Clock> clock = std::make_shared<const SteadyClock>();
+    return clock;
 }
 
 }  // namespace platform

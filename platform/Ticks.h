@@ -2,23 +2,29 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
+#include <memory>
 
 namespace platform {
 
-// The time since the process started, on the system's steady clock. It is the
-// one clock of the framework's timing: Ticks counts it, and the socket times
-// its connection attempts by it.
-std::chrono::steady_clock::duration TimeSinceStart();
+// A steady clock, read as the time since a start of its own. The framework's
+// timing runs on the clock it is given: Ticks counts it, the socket times its
+// connection attempts by it, and the application's requests their waits.
+// TimeSinceStart may be called on any thread.
+class Clock {
+public:
+    virtual ~Clock() = default;
 
-// Sixtieths of a second since the process started (TimeSinceStart), as a
-// signed 32-bit count (it wraps after about 414 days, as such a counter does).
-std::int32_t Ticks();
+    // The time since the clock's start; it never goes backwards.
+    virtual std::chrono::steady_clock::duration TimeSinceStart() const = 0;
 
-// For tests only: TimeSinceStart, and with it Ticks, answers what `source`
-// returns instead of reading the steady clock, in the whole process, until
-// this is called again with an empty function. `source` may be called on any
-// thread. Nothing else ever replaces the clock.
-void SetClockForTesting(std::function<std::chrono::steady_clock::duration()> source);
+    // Sixtieths of a second since the clock's start (TimeSinceStart), as a
+    // signed 32-bit count (it wraps after about 414 days, as such a counter
+    // does).
+    std::int32_t Ticks() const;
+};
+
+// The system's steady clock, counted from the start of the process: the clock
+// of everything that is given no other.
+std::shared_ptr<const Clock> SystemClock();
 
 }  // namespace platform

@@ -113,13 +113,24 @@ void Class1::VersionCheck(const platform::Ref<platform::FolderItem>& file) {
 
 // The maker's service ---------------------------------------------------------
 
+namespace {
+
+// The service as the running application's info names it.
+ServiceEndpoint ServiceOf(const platform::ApplicationInfo& info) {
+    return {info.serviceHost, info.connectionSettings, info.clock};
+}
+
+}  // namespace
+
 std::string Class1::UpdateCheck(const std::string& appId, const std::string& version,
                                 const std::string& productName) {
-    return PostServiceForm(kVersionCheckPath, {appId, version, productName}, kVersionCheckTimeoutSeconds).body;
+    return PostServiceForm(ServiceOf(Info()), kVersionCheckPath, {appId, version, productName},
+                           kVersionCheckTimeoutSeconds)
+        .body;
 }
 
 void Class1::kcheck(const std::string& appId, const std::string& version, const std::string& productName) {
-    PostServiceForm(kLaunchReportPath, {appId, version, productName}, kLaunchReportTimeoutSeconds);
+    PostServiceForm(ServiceOf(Info()), kLaunchReportPath, {appId, version, productName}, kLaunchReportTimeoutSeconds);
 }
 
 }  // namespace halvoric

@@ -11,6 +11,8 @@ namespace halvoric {
 
 int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
+    // The maker's service on its built-in host, reached through the system's
+    // trust store and resolver on the system's clock.
     const platform::ApplicationInfo info{.name = std::string(product::kProductName),
                                          .majorVersion = product::kMajorVersion,
                                          .minorVersion = product::kMinorVersion,
@@ -18,7 +20,8 @@ int Main(int argc, char** argv) {
                                          .longVersion = std::string(product::kLongVersion),
                                          .applicationId = std::string(product::kApplicationId),
                                          .handOverTimeout = platform::ApplicationBus::kHandOverTimeout,
-                                         .iconFileName = "halvoric.png"};
+                                         .iconFileName = "halvoric.png",
+                                         .serviceHost = std::string(product::kServiceHost)};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();

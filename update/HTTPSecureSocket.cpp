@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 #include "platform/Text.h"
 #include "platform/Ticks.h"
@@ -26,9 +27,9 @@ constexpr std::array<unsigned char, 27> kEscapedCharacters = {
     '(', ')', '*', '^', '$', '#', '!', '+', ';', '<', '>', '\r', '\n'};
 
 // Ticks plus the time-out, as the signed 32-bit clock counts (wrapping).
-std::int32_t DeadlineAfter(std::int32_t seconds) {
+std::int32_t DeadlineAfter(const platform::Clock& clock, std::int32_t seconds) {
     const auto span = static_cast<std::uint32_t>(static_cast<std::int64_t>(seconds) * 60);
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(platform::Ticks()) + span);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(clock.Ticks()) + span);
 }
 
 }  // namespace
@@ -116,10 +117,12 @@ void HTTPSecureSocket::ResetVariables() {
 void HTTPSecureSocket::WaitForPage() {
     pageComplete_ = false;
     errorCode_ = 0;
-    std::int32_t deadline = DeadlineAfter(timeoutSeconds_);
+    // The socket's clock, held for the whole wait.
+    const std::shared_ptr<const platform::Clock> clock = GetClock();
+    std::int32_t deadline = DeadlineAfter(*clock, timeoutSeconds_);
     // However steadily bytes come, the request ends at the overall limit,
     // measured on the clock that Ticks counts.
-    const auto overallEnd = platform::TimeSinceStart() +
+    const auto overallEnd = clock->TimeSinceStart() +
                             std::chrono::seconds(std::int64_t{kOverallLimitFactor} * std::max(timeoutSeconds_, 0));
     bool lastConnectionState = false;
     std::int64_t lastBodyLength = 0;
@@ -127,13 +130,12 @@ void HTTPSecureSocket::WaitForPage() {
         Poll();
         if (connectionValid_ != lastConnectionState) {
             lastConnectionState = connectionValid_;
-            deadline = DeadlineAfter(timeoutSeconds_);
+            deadline = DeadlineAfter(*clock, timeoutSeconds_);
         } else if (LenB(reply_.Body()) != lastBodyLength) {
             lastBodyLength = LenB(reply_.Body());
-            deadline = DeadlineAfter(timeoutSeconds_);
+            deadline = DeadlineAfter(*clock, timeoutSeconds_);
         }
-        if (timeoutSeconds_ > 0 &&
-            (platform::Ticks() > deadline || platform::TimeSinceStart() >= overallEnd)) {
+        if (timeoutSeconds_ > 0 && (clock->Ticks() > deadline || clock->TimeSinceStart() >= overallEnd)) {
             Close();
             SetError(kTimedOut);
             break;

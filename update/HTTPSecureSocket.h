@@ -44,7 +44,8 @@ public:
     // (the bytes after the header block's blank line, exactly as received)
     // once the server has closed the connection, the connection failed,
     // `timeoutSeconds` passed with no progress, or kOverallLimitFactor times
-    // `timeoutSeconds` passed since the start (0 or less: neither limit).
+    // `timeoutSeconds` passed since the start (0 or less: neither limit), both
+    // on the socket's clock.
     std::string Post(std::string_view url, std::int32_t timeoutSeconds);
 
     // Escapes the 27 characters of the form encoding and turns spaces into "+".

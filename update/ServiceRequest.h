@@ -5,8 +5,12 @@
 // here shows anything.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/SSLSocket.h"
+#include "platform/Ticks.h"
 
 namespace halvoric {
 
@@ -15,6 +19,15 @@ inline constexpr std::string_view kVersionCheckPath = "/www/ssl/vcheck.php";
 inline constexpr std::string_view kLaunchReportPath = "/www/ssl/kcheck.php";
 inline constexpr std::int32_t kVersionCheckTimeoutSeconds = 10;
 inline constexpr std::int32_t kLaunchReportTimeoutSeconds = 1;
+
+// Where the requests go: the service's host (a host name, or host:port), what
+// the connection trusts and resolves beyond the system's own, and the clock
+// its time-outs run on.
+struct ServiceEndpoint {
+    std::string host;
+    platform::ConnectionSettings settings;
+    std::shared_ptr<const platform::Clock> clock = platform::SystemClock();
+};
 
 // The form fields that both requests post, in this order, as app_id, ver and
 // regi.
@@ -34,9 +47,10 @@ struct ServiceReply {
     std::int32_t errorCode = 0;
 };
 
-// Posts `form` over HTTPS to `path` on the service host and waits for the
+// Posts `form` over HTTPS to `path` on the endpoint's host and waits for the
 // reply, for at most `timeoutSeconds` without progress.
-ServiceReply PostServiceForm(std::string_view path, const ServiceForm& form, std::int32_t timeoutSeconds);
+ServiceReply PostServiceForm(const ServiceEndpoint& endpoint, std::string_view path, const ServiceForm& form,
+                             std::int32_t timeoutSeconds);
 
 // The update check's three outcomes, judged on the whole reply body whatever
 // the HTTP status: exactly "true", exactly "false", or anything else.

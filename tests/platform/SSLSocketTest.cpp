@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,20 @@ using testsupport::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
 // Records the events it receives, each with the number of the Poll call that
-// raised it.
+// raised it. It trusts the test CA, resolves the test server's name to
+// `serviceAddresses` when given, and times by `clock`.
 class RecordingSocket : public SSLSocket {
 public:
     struct Event {
         std::string name;
         int poll;
     };
+
+    explicit RecordingSocket(const std::vector<std::string>& serviceAddresses = {},
+                             std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
+        SetConnectionSettings(TlsTestServer::TrustingSettings(serviceAddresses));
+        SetClock(std::move(clock));
+    }
 
     void Poll() override {
         ++polls;
@@ -92,12 +100,6 @@ const std::string kRequest = "GET / HTTP/1.0\r\n\r\n";
 
 class SSLSocketTest : public ::testing::Test {
 protected:
-    void SetUp() override { SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem()); }
-    void TearDown() override {
-        SSLSocket::ClearTrustAnchorsForTesting();
-        SSLSocket::ClearAddressesForTesting();
-    }
-
     static void Aim(RecordingSocket& socket, const std::string& host, int port) {
         socket.SetAddress(host);
         socket.SetPort(port);
@@ -273,16 +275,18 @@ TEST_F(SSLSocketTest, AnUntrustedCertificateIsRejectedBeforeConnected) {
 }
 
 TEST_F(SSLSocketTest, TheTestAnchorIsTrustedOnlyWhileAdded) {
-    SSLSocket::ClearTrustAnchorsForTesting();
+    platform::ConnectionSettings settings;
     TlsTestServer server(TlsTestServer::Reply("hi"));
     RecordingSocket socket;
+    socket.SetConnectionSettings(settings);
     Aim(socket, "localhost", server.Port());
     socket.Connect();
     ASSERT_TRUE(PollUntilError(socket));
     EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected);
 
-    SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
+    settings.AddTrustAnchor(TlsTestServer::CaCertificatePem());
     RecordingSocket trusted;
+    trusted.SetConnectionSettings(settings);
     Aim(trusted, "localhost", server.Port());
     trusted.Connect();
     ASSERT_TRUE(PollUntilError(trusted));
@@ -291,7 +295,7 @@ TEST_F(SSLSocketTest, TheTestAnchorIsTrustedOnlyWhileAdded) {
 }
 
 TEST_F(SSLSocketTest, AnAnchorThatIsNoCertificateIsRefused) {
-    EXPECT_THROW(SSLSocket::AddTrustAnchorForTesting("not a certificate"), platform::InvalidArgumentException);
+    EXPECT_THROW(platform::ConnectionSettings().AddTrustAnchor("not a certificate"), platform::InvalidArgumentException);
 }
 
 TEST_F(SSLSocketTest, AnInvalidAddressOrPortIsReportedFromPoll) {
@@ -397,10 +401,9 @@ TEST_F(SSLSocketTest, AFirstAddressThatNeverAnswersGivesWayToTheNextAfterAQuarte
     // The first address takes no connection and refuses none.
     const auto unanswered = testsupport::UnansweredListener::OnLoopback(server.Port());
     if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {unanswered->Address(), "127.0.0.1"});
 
     TestClock clock;
-    RecordingSocket socket;
+    RecordingSocket socket({unanswered->Address(), "127.0.0.1"}, clock);
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     socket.Connect();
     socket.Poll();  // the first attempt starts
@@ -427,8 +430,7 @@ TEST_F(SSLSocketTest, TheQuarterSecondBeforeTheNextAddressIsOneOfRealTime) {
     TlsTestServer server(PlainTcpReply("answered"));
     const auto unanswered = testsupport::UnansweredListener::OnLoopback(server.Port());
     if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {unanswered->Address(), "127.0.0.1"});
-    RecordingSocket socket;
+    RecordingSocket socket({unanswered->Address(), "127.0.0.1"});
     socket.SetSecure(false);
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     const auto start = Clock::now();
@@ -447,9 +449,8 @@ TEST_F(SSLSocketTest, AddressFamiliesTakeTurns) {
     TlsTestServer server(PlainTcpReply("plain reply"));
     testsupport::UnansweredListener unanswered("::1", server.Port());
     if (!unanswered.Listening()) GTEST_SKIP() << "no IPv6 loopback on which a listener can be left unanswered";
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"::1", "::1", "127.0.0.1"});
     TestClock clock;
-    RecordingSocket socket;
+    RecordingSocket socket({"::1", "::1", "127.0.0.1"}, clock);
     socket.SetSecure(false);
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     socket.Connect();
@@ -464,10 +465,8 @@ TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
     // clock stands: waiting a quarter second after a refusal would wait for
     // ever.
     TlsTestServer server(PlainTcpReply("plain reply"));
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName,
-                                      {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1"});
     TestClock clock;
-    RecordingSocket socket;
+    RecordingSocket socket({"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.1"}, clock);
     socket.SetSecure(false);
     Aim(socket, TlsTestServer::kServiceName, server.Port());
     socket.Connect();
@@ -478,8 +477,7 @@ TEST_F(SSLSocketTest, RefusedAddressesAreLeftAtOnce) {
     EXPECT_EQ(server.Connections(), 1);
 
     // When every address refuses, one Error says so.
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.3"});
-    RecordingSocket refused;
+    RecordingSocket refused({"127.0.0.2", "127.0.0.3"});
     ASSERT_TRUE(ConnectUntilTheEnd(refused, TlsTestServer::kServiceName, server.Port()));
     for (int i = 0; i < 5; ++i) refused.Poll();
     EXPECT_EQ(refused.Names(), std::vector<std::string>{"Error"});
@@ -490,8 +488,7 @@ TEST_F(SSLSocketTest, TheAddressThatWinsHasItsCertificateCheckedAgainstTheName) 
     TlsTestServer::Script script = TlsTestServer::Reply("secret");
     script.certificate = TlsTestServer::Certificate::OtherName;
     TlsTestServer server(script);
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {"127.0.0.2", "127.0.0.1"});
-    RecordingSocket socket;
+    RecordingSocket socket({"127.0.0.2", "127.0.0.1"});
     ASSERT_TRUE(ConnectUntilTheEnd(socket, TlsTestServer::kServiceName, server.Port()));
     EXPECT_EQ(socket.Names(), std::vector<std::string>{"Error"});
     EXPECT_EQ(socket.LastErrorCode(), SSLSocket::kCertificateRejected);

@@ -26,7 +26,6 @@
 #include "shell/Startup.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/CraftedDocument.h"
-#include "update/ServiceHost.h"
 
 namespace halvoric {
 namespace {
@@ -63,7 +62,6 @@ protected:
         platform::ResetRuntimeForTesting();
         ReleaseModuleState();
         testing::UseVersion(1, 2, 0, "1.2.0");
-        SetServiceHostForTesting("127.0.0.1:1");
         platform::SetDesktopServices(std::make_unique<testing::RecordingDesktop>(desktop));
     }
 
@@ -71,7 +69,6 @@ protected:
         platform::ResetRuntimeForTesting();
         ReleaseModuleState();
         platform::SetDesktopServices(nullptr);
-        SetServiceHostForTesting(std::nullopt);
     }
 
     int Launch(const std::vector<std::string>& documents, const std::function<bool()>& ready,
@@ -98,7 +95,8 @@ protected:
         return platform::RuntimeRun();
     }
 
-    platform::ApplicationInfo info{"Halvoric", 1, 2, 0, "1.2.0"};
+    platform::ApplicationInfo info{.name = "Halvoric", .majorVersion = 1, .minorVersion = 2, .longVersion = "1.2.0",
+                                   .serviceHost = testing::kClosedServiceHost};
     testing::DesktopRecord desktop;
     TemporaryFolder folder;
 };

@@ -24,7 +24,6 @@
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
-#include "platform/SSLSocket.h"
 #include "platform/Window.h"
 #include "product/Product.h"
 #include "shell/Class1.h"
@@ -33,7 +32,6 @@
 #include "tests/support/CraftedDocument.h"
 #include "tests/support/TestClock.h"
 #include "tests/support/TlsTestServer.h"
-#include "update/ServiceHost.h"
 #include "update/UpdateWin.h"
 
 namespace {
@@ -45,7 +43,6 @@ using halvoric::testing::RecordingDesktop;
 using halvoric::testing::UseVersion;
 using halvoric::testing::WaitFor;
 using platform::Ref;
-using platform::SSLSocket;
 using testsupport::TestClock;
 using testsupport::TlsTestServer;
 using testsupport::WaitUntil;
@@ -69,8 +66,14 @@ std::string ExpectedRequest(const TlsTestServer& server, const std::string& path
            "Content-length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
 }
 
-void PointServiceAt(int port) {
-    halvoric::SetServiceHostForTesting("127.0.0.1:" + std::to_string(port));
+// Points the running application's service at `port` on 127.0.0.1, trusted by
+// the test CA, with its time-outs on `clock`.
+void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
+    platform::ApplicationInfo info = halvoric::App()->Info();
+    info.serviceHost = "127.0.0.1:" + std::to_string(port);
+    info.connectionSettings = TlsTestServer::TrustingSettings();
+    info.clock = std::move(clock);
+    platform::SetApplicationInfoForTesting(info);
 }
 
 // The small window that carries the application's menu bar.
@@ -118,17 +121,6 @@ Ref<UpdateWin> OpenNotice() {
 
 class UpdateCheckTest : public AppFixture {
 protected:
-    void SetUp() override {
-        AppFixture::SetUp();
-        SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
-    }
-
-    void TearDown() override {
-        SSLSocket::ClearTrustAnchorsForTesting();
-        halvoric::SetServiceHostForTesting(std::nullopt);
-        AppFixture::TearDown();
-    }
-
     // What a user does: bring the window with the menu bar to the front and
     // press Ctrl+R. The check runs to its end inside the key press.
     void PressUpdateCheckShortcut() {
@@ -288,14 +280,14 @@ TEST_F(UpdateCheckTest, TheStatusIsNotLookedAtOnlyTheBody) {
 TEST_F(UpdateCheckTest, ARefusedConnectionOrAnUntrustedServerShowsTheFailureMessage) {
     // The clock stands: neither failure waits for the time-out.
     TestClock clock;
-    PointServiceAt(TlsTestServer::UnusedPort());
+    PointServiceAt(TlsTestServer::UnusedPort(), clock);
     PressUpdateCheckShortcut();
     EXPECT_EQ(desktop.messages, std::vector<std::string>{kFailed});
 
     TlsTestServer::Script selfSigned = TlsTestServer::Reply(HttpReply("true"));
     selfSigned.certificate = TlsTestServer::Certificate::SelfSigned;
     TlsTestServer untrusted(selfSigned);
-    PointServiceAt(untrusted.Port());
+    PointServiceAt(untrusted.Port(), clock);
     PressUpdateCheckShortcut();
     EXPECT_EQ(desktop.messages, (std::vector<std::string>{kFailed, kFailed}));
     EXPECT_TRUE(untrusted.Requests().empty());
@@ -310,8 +302,8 @@ TEST_F(UpdateCheckTest, ARefusedConnectionOrAnUntrustedServerShowsTheFailureMess
 // closed.
 TEST_F(UpdateCheckTest, AServiceThatNeverAnswersFailsAtTheFirstTickAfterTenSeconds) {
     TlsTestServer server(TlsTestServer::NeverHandshake());
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const std::int64_t start = clock.Ticks();
     bool waitingAtTenSeconds = false;
     bool gaveUpAfterThem = false;
@@ -340,15 +332,19 @@ protected:
         platform::ResetRuntimeForTesting();
         halvoric::ReleaseModuleState();
         platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
-        SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
     }
 
     void TearDown() override {
         platform::ResetRuntimeForTesting();
         halvoric::ReleaseModuleState();
         platform::SetDesktopServices(nullptr);
-        SSLSocket::ClearTrustAnchorsForTesting();
-        halvoric::SetServiceHostForTesting(std::nullopt);
+    }
+
+    // The service the launch reports to: `port` on 127.0.0.1, trusted by the
+    // test CA, with its time-outs on `clock`.
+    void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
+        serviceHost = "127.0.0.1:" + std::to_string(port);
+        serviceClock = std::move(clock);
     }
 
     struct Launch {
@@ -372,9 +368,15 @@ protected:
         static char program[] = "halvoric";
         char* argv[] = {program, nullptr};
         int argc = 1;
-        const platform::ApplicationInfo info{"Halvoric", major, minor, bug,
-                                             std::to_string(major) + "." + std::to_string(minor) + "." +
-                                                 std::to_string(bug)};
+        const platform::ApplicationInfo info{
+            .name = "Halvoric",
+            .majorVersion = major,
+            .minorVersion = minor,
+            .bugVersion = bug,
+            .longVersion = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(bug),
+            .serviceHost = serviceHost,
+            .connectionSettings = TlsTestServer::TrustingSettings(),
+            .clock = serviceClock};
         platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
 
         QTimer probe;
@@ -406,6 +408,8 @@ protected:
     }
 
     DesktopRecord desktop;
+    std::string serviceHost = halvoric::testing::kClosedServiceHost;
+    std::shared_ptr<const platform::Clock> serviceClock = platform::SystemClock();
 };
 
 // The launch report's own second is checked below. The tests of the road on
@@ -414,8 +418,8 @@ protected:
 
 TEST_F(LaunchReportTest, PostsTheReportOnceAndShowsNothingWhenTheServiceAnswersTrue) {
     TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const Launch launch = Run(1, 2, 0, [&server] { return static_cast<int>(server.Requests().size()); });
 
     EXPECT_EQ(launch.exitStatus, 0);  // quit through the menu's Quit item
@@ -433,8 +437,8 @@ TEST_F(LaunchReportTest, PostsTheReportOnceAndShowsNothingWhenTheServiceAnswersT
 
 TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceAnswersGarbageAndSendsTheCompactVersion) {
     TlsTestServer server(TlsTestServer::Reply(HttpReply(std::string("\0\xff<html>false</html>\r\n", 22), "502 Bad Gateway")));
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const Launch launch = Run(1, 10, 3, [&server] { return static_cast<int>(server.Requests().size()); });
 
     EXPECT_EQ(launch.exitStatus, 0);
@@ -449,8 +453,8 @@ TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceAnswersGarbageAndSendsTheComp
 
 TEST_F(LaunchReportTest, ShowsNothingWhenTheServiceIsUnreachable) {
     // The clock stands: the start goes on at the refusal, not at the time-out.
-    PointServiceAt(TlsTestServer::UnusedPort());
     TestClock clock;
+    PointServiceAt(TlsTestServer::UnusedPort(), clock);
     const Launch launch = Run(1, 2, 0);
 
     EXPECT_EQ(launch.exitStatus, 0);
@@ -469,8 +473,9 @@ TEST_F(LaunchReportTest, AServiceThatNeverAnswersTheConnectionLeavesTheMenuBarUs
     const int port = TlsTestServer::UnusedPort();
     testsupport::UnansweredListener unanswered("127.0.0.2", port);
     ASSERT_TRUE(unanswered.Listening());
-    halvoric::SetServiceHostForTesting("127.0.0.2:" + std::to_string(port));
     TestClock clock;
+    serviceHost = "127.0.0.2:" + std::to_string(port);
+    serviceClock = clock;
     clock.Run();
     const Launch launch = Run(1, 2, 0, {}, 0);
     EXPECT_EQ(launch.exitStatus, 0);
@@ -488,8 +493,8 @@ TEST_F(LaunchReportTest, AServiceThatNeverAnswersTheConnectionLeavesTheMenuBarUs
 // connection stays), then one tick on, and sees the connection closed.
 TEST_F(LaunchReportTest, AServiceThatReadsTheReportAndNeverAnswersHoldsTheStartUntilTheFirstTickAfterASecond) {
     TlsTestServer server(TlsTestServer::Reply("", Ending::KeepOpen));
-    PointServiceAt(server.Port());
     TestClock clock;
+    PointServiceAt(server.Port(), clock);
     const std::int64_t start = clock.Ticks();
     bool waitingAtOneSecond = false;
     bool gaveUpAfterIt = false;

@@ -9,8 +9,7 @@ namespace halvoric::testing {
 // A started application in the test's own process: the framework's state is
 // reset, the program's start-up steps have run (document type, application
 // object with its menu bar, menu bindings), and the desktop is recorded. The
-// service host points at a closed port on 127.0.0.1, so nothing leaves the
-// machine.
+// service is at kClosedServiceHost, so nothing leaves the machine.
 class AppFixture : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -34,7 +34,12 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs, int pauseMs)
 }
 
 void UseVersion(int major, int minor, int bug, const std::string& longVersion) {
-    platform::SetApplicationInfoForTesting({"Halvoric", major, minor, bug, longVersion});
+    platform::SetApplicationInfoForTesting({.name = "Halvoric",
+                                          .majorVersion = major,
+                                          .minorVersion = minor,
+                                          .bugVersion = bug,
+                                          .longVersion = longVersion,
+                                          .serviceHost = kClosedServiceHost});
 }
 
 }  // namespace halvoric::testing

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Ticks.h"
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace testsupport {
 
@@ -20,6 +22,44 @@ TestClock::Duration StartOfTick(std::int64_t tick) {
 
 }  // namespace
 
+// The clock that readers hold, shared by the test's handle, its watchdog and
+// every reader: it lives until the last of them lets it go.
+struct TestClock::State final : platform::Clock {
+    explicit State(Duration start) : shown(start) {}
+
+    Duration TimeSinceStart() const override {
+        ++reads;
+        std::lock_guard lock(mutex);
+        if (!firstRead) firstRead = std::chrono::steady_clock::now();
+        return NowLocked();
+    }
+
+    Duration NowLocked() const {
+        if (!running) return shown;
+        return shown + (std::chrono::steady_clock::now() - runningSince);
+    }
+
+    // Until stopped: after `watchdog`, an hour on every 50 ms.
+    void Watch(std::chrono::seconds watchdog) {
+        std::unique_lock lock(mutex);
+        if (stop.wait_for(lock, watchdog, [this] { return stopping; })) return;
+        watchdogFired = true;
+        do {
+            shown += std::chrono::hours(1);
+        } while (!stop.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopping; }));
+    }
+
+    mutable std::mutex mutex;
+    Duration shown;  // what the clock shows; while running, at runningSince
+    bool running = false;
+    std::chrono::steady_clock::time_point runningSince;
+    mutable std::atomic<std::uint64_t> reads{0};
+    mutable std::optional<std::chrono::steady_clock::time_point> firstRead;
+    std::atomic<bool> watchdogFired{false};
+    std::condition_variable stop;
+    bool stopping = false;
+};
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
@@ -29,49 +69,33 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-TestClock::TestClock(std::int64_t startTick, std::chrono::seconds watchdog) : shown_(StartOfTick(startTick)) {
-    platform::SetClockForTesting([this] {
-        ++reads_;
-        std::lock_guard lock(mutex_);
-        if (!firstRead_) firstRead_ = std::chrono::steady_clock::now();
-        return NowLocked();
-    });
-    watchdog_ = std::thread([this, watchdog] { Watch(watchdog); });
+TestClock::TestClock(std::int64_t startTick, std::chrono::seconds watchdog)
+    : state_(std::make_shared<State>(StartOfTick(startTick))) {
+    watchdog_ = std::thread([state = state_, watchdog] { state->Watch(watchdog); });
 }
 
 TestClock::~TestClock() {
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
     }
-    stop_.notify_all();
+    state_->stop.notify_all();
     watchdog_.join();
-    platform::SetClockForTesting({});
-    if (watchdogFired_) ADD_FAILURE() << "the test clock's watchdog had to end a wait that would not end";
+    if (state_->watchdogFired) ADD_FAILURE() << "the test clock's watchdog had to end a wait that would not end";
 }
 
-void TestClock::Watch(std::chrono::seconds watchdog) {
-    std::unique_lock lock(mutex_);
-    if (stop_.wait_for(lock, watchdog, [this] { return stopping_; })) return;
-    watchdogFired_ = true;
-    do {
-        shown_ += std::chrono::hours(1);
-    } while (!stop_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopping_; }));
-}
-
-TestClock::Duration TestClock::NowLocked() const {
-    if (!running_) return shown_;
-    return shown_ + (std::chrono::steady_clock::now() - runningSince_);
-}
+TestClock::operator std::shared_ptr<const platform::Clock>() const { return state_; }
 
 TestClock::Duration TestClock::Now() const {
-    std::lock_guard lock(mutex_);
-    return NowLocked();
+    std::lock_guard lock(state_->mutex);
+    return state_->NowLocked();
 }
 
+std::uint64_t TestClock::Reads() const { return state_->reads.load(); }
+
 std::optional<std::chrono::steady_clock::time_point> TestClock::FirstRead() const {
-    std::lock_guard lock(mutex_);
-    return firstRead_;
+    std::lock_guard lock(state_->mutex);
+    return state_->firstRead;
 }
 
 std::int64_t TestClock::Ticks() const {
@@ -79,24 +103,24 @@ std::int64_t TestClock::Ticks() const {
 }
 
 void TestClock::SetTicks(std::int64_t tick) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(state_->mutex);
     const Duration target = StartOfTick(tick);
-    if (target <= NowLocked()) return;
-    shown_ = target;
-    runningSince_ = std::chrono::steady_clock::now();
+    if (target <= state_->NowLocked()) return;
+    state_->shown = target;
+    state_->runningSince = std::chrono::steady_clock::now();
 }
 
 void TestClock::Advance(Duration step) {
-    std::lock_guard lock(mutex_);
-    shown_ = NowLocked() + step;
-    runningSince_ = std::chrono::steady_clock::now();
+    std::lock_guard lock(state_->mutex);
+    state_->shown = state_->NowLocked() + step;
+    state_->runningSince = std::chrono::steady_clock::now();
 }
 
 void TestClock::Run() {
-    std::lock_guard lock(mutex_);
-    shown_ = NowLocked();
-    runningSince_ = std::chrono::steady_clock::now();
-    running_ = true;
+    std::lock_guard lock(state_->mutex);
+    state_->shown = state_->NowLocked();
+    state_->runningSince = std::chrono::steady_clock::now();
+    state_->running = true;
 }
 
 bool TestClock::WaitForReads(std::uint64_t count, std::chrono::milliseconds limit) const {

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <thread>
+
+#include "platform/Ticks.h"
 
 namespace testsupport {
 
@@ -17,15 +17,20 @@ namespace testsupport {
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
-// A clock that a test moves by hand. While one lives it is the framework's
-// clock (platform::TimeSinceStart and Ticks), so that the test decides when a
-// time-out or a connection attempt is due: it stands still until it is moved
-// or set running. It counts how often it was read: code that waits on it
-// reads it at every pass, so a test can tell that such a wait goes on.
+// A clock that a test moves by hand and hands to what it tests (a socket, a
+// request, the application's info) in place of the system's clock, so that
+// the test decides when a time-out or a connection attempt is due: it stands
+// still until it is moved or set running. It counts how often it was read:
+// code that waits on it reads it at every pass, so a test can tell that such a
+// wait goes on.
 //
-// A watchdog keeps a fault from hanging the test: should the clock still be in
-// place after `watchdog` of real time, it jumps an hour ahead every 50 ms from
-// then on, so that every wait on it ends, and the test fails.
+// What is handed out shares the clock's state with this object, which only
+// moves it: a reader on any thread that still holds it after the test let the
+// object go finds the clock as the test left it, never freed memory.
+//
+// A watchdog keeps a fault from hanging the test: should the object still
+// live after `watchdog` of real time, the clock jumps an hour ahead every
+// 50 ms from then on, so that every wait on it ends, and the test fails.
 class TestClock {
 public:
     using Duration = std::chrono::steady_clock::duration;
@@ -37,6 +42,9 @@ public:
     TestClock(const TestClock&) = delete;
     TestClock& operator=(const TestClock&) = delete;
 
+    // The clock itself, as those that read it take it.
+    operator std::shared_ptr<const platform::Clock>() const;
+
     // Moves the clock to the start of tick `tick` (the first moment at which
     // Ticks answers it), never backwards.
     void SetTicks(std::int64_t tick);
@@ -47,34 +55,23 @@ public:
     // stands.
     void Run();
 
-    // The time the clock shows, as platform::TimeSinceStart answers it.
+    // The time the clock shows, as its TimeSinceStart answers it.
     Duration Now() const;
-    // The tick it stands in, as platform::Ticks counts it (not wrapped).
+    // The tick it stands in, as its Ticks counts it (not wrapped).
     std::int64_t Ticks() const;
 
     // How often the clock was read so far, and when it was first read (on the
     // steady clock; nullopt before): when the first wait on it began.
-    std::uint64_t Reads() const { return reads_.load(); }
+    std::uint64_t Reads() const;
     std::optional<std::chrono::steady_clock::time_point> FirstRead() const;
     // Waits until the clock has been read `count` more times than now, for at
     // most `limit` of real time; returns whether it was.
     bool WaitForReads(std::uint64_t count, std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) const;
 
-    bool WatchdogFired() const { return watchdogFired_.load(); }
-
 private:
-    Duration NowLocked() const;
-    void Watch(std::chrono::seconds watchdog);
+    struct State;
 
-    mutable std::mutex mutex_;
-    Duration shown_;  // what the clock shows; while running, at runningSince_
-    bool running_ = false;
-    std::chrono::steady_clock::time_point runningSince_;
-    std::atomic<std::uint64_t> reads_{0};
-    std::optional<std::chrono::steady_clock::time_point> firstRead_;
-    std::atomic<bool> watchdogFired_{false};
-    std::condition_variable stop_;
-    bool stopping_ = false;
+    std::shared_ptr<State> state_;
     std::thread watchdog_;
 };
 

@@ -172,6 +172,13 @@ const std::string& TlsTestServer::CaCertificatePem() {
     return TestCertificates().caPem;
 }
 
+platform::ConnectionSettings TlsTestServer::TrustingSettings(const std::vector<std::string>& serviceAddresses) {
+    platform::ConnectionSettings settings;
+    settings.AddTrustAnchor(CaCertificatePem());
+    if (!serviceAddresses.empty()) settings.SetAddresses(kServiceName, serviceAddresses);
+    return settings;
+}
+
 int TlsTestServer::UnusedPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/SSLSocket.h"
+
 namespace testsupport {
 
 // A TLS server on 127.0.0.1 for tests, running on a thread of its own. It
@@ -36,7 +38,7 @@ public:
     };
 
     // A made-up host name that the Localhost certificate names; tests give
-    // the client its addresses with SSLSocket::SetAddressesForTesting.
+    // the client its addresses in its connection settings (TrustingSettings).
     static constexpr const char* kServiceName = "service.halvoric.test";
 
     // One step of an answer: wait `delayMs`, then (with `renegotiate`) ask
@@ -101,6 +103,9 @@ public:
 
     // The test CA's certificate in PEM form.
     static const std::string& CaCertificatePem();
+    // Connection settings that trust the test CA and, given
+    // `serviceAddresses`, resolve kServiceName to them.
+    static platform::ConnectionSettings TrustingSettings(const std::vector<std::string>& serviceAddresses = {});
     // A port on 127.0.0.1 on which nothing listens: connecting is refused.
     static int UnusedPort();
     // A host name that resolves to nothing, and whose look-up sends no query

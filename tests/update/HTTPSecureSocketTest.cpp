@@ -269,19 +269,17 @@ TEST(HeaderBlockEndTest, FindsTheSameEndWhereverTheBytesAreSplit) {
 
 class HTTPSecureSocketTest : public ::testing::Test {
 protected:
-    void SetUp() override { SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem()); }
-    void TearDown() override {
-        SSLSocket::ClearTrustAnchorsForTesting();
-        SSLSocket::ClearAddressesForTesting();
-    }
-
-    // Posts the update check's form to `url` the way the owner does.
+    // Posts the update check's form to `url` the way the owner does, with the
+    // connection settings `settings`.
     std::string Post(HTTPSecureSocket& client, const std::string& url, int timeoutSeconds,
                      platform::Ref<platform::Dictionary> form = UpdateCheckForm()) {
         client.SetSecure(true);
+        client.SetConnectionSettings(settings);
         client.SetFormData(form);
         return client.Post(url, timeoutSeconds);
     }
+
+    platform::ConnectionSettings settings = TlsTestServer::TrustingSettings();
 };
 
 TEST_F(HTTPSecureSocketTest, SendsTheUpdateCheckRequestByteForByte) {
@@ -510,7 +508,7 @@ public:
         std::string bytes;
     };
 
-    ScriptedClient(TestClock& clock, std::vector<Event> script) : clock_(clock), script_(std::move(script)) {}
+    ScriptedClient(TestClock& clock, std::vector<Event> script) : clock_(clock), script_(std::move(script)) { SetClock(clock); }
 
     // Posts the update check's form with `timeoutSeconds`.
     std::string PostWith(std::int32_t timeoutSeconds) {
@@ -687,6 +685,8 @@ TimedPost PostTimedFromTheRequest(HTTPSecureSocket& client, TlsTestServer::Scrip
                                   int timeoutSeconds) {
     script.onRequest = [&clock] { clock.Run(); };
     TlsTestServer server(script);
+    client.SetConnectionSettings(TlsTestServer::TrustingSettings());
+    client.SetClock(clock);
     client.SetFormData(UpdateCheckForm());
     TimedPost post;
     post.body = client.Post(server.Url("/p"), timeoutSeconds);
@@ -713,7 +713,7 @@ TEST_F(HTTPSecureSocketTest, AServerThatNeverAnswersTheConnectionTimesOut) {
     const int port = TlsTestServer::UnusedPort();
     const auto unanswered = testsupport::UnansweredListener::OnLoopback(port);
     if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {unanswered->Address()});
+    settings = TlsTestServer::TrustingSettings({unanswered->Address()});
     HTTPSecureSocket client;
     const auto start = Clock::now();
     EXPECT_EQ(Post(client, "https://" + std::string(TlsTestServer::kServiceName) + ":" + std::to_string(port) + "/p", 1),
@@ -797,7 +797,7 @@ TEST_F(HTTPSecureSocketTest, AFirstAddressThatNeverAnswersLeavesTheLaunchReports
     TlsTestServer server(TlsTestServer::Reply("HTTP/1.0 200 OK\r\n\r\ntrue"));
     const auto unanswered = testsupport::UnansweredListener::OnLoopback(server.Port());
     if (!unanswered) GTEST_SKIP() << "no address on which a listener can be left unanswered";
-    SSLSocket::SetAddressesForTesting(TlsTestServer::kServiceName, {unanswered->Address(), "127.0.0.1"});
+    settings = TlsTestServer::TrustingSettings({unanswered->Address(), "127.0.0.1"});
 
     // The clock moves only by the quarter second after which the next address
     // is tried: the report must get through within its second however long
@@ -813,6 +813,7 @@ TEST_F(HTTPSecureSocketTest, AFirstAddressThatNeverAnswersLeavesTheLaunchReports
         if (!connected) clock.SetTicks(start + 61);
     });
     HTTPSecureSocket client;
+    client.SetClock(clock);
     const std::string body = Post(client, server.Url("/www/ssl/kcheck.php", TlsTestServer::kServiceName), 1);
     mover.join();
     EXPECT_TRUE(connected) << "the next address was not tried a quarter second after the first";

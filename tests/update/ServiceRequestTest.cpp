@@ -6,10 +6,8 @@
 
 #include <QApplication>
 
-#include "platform/SSLSocket.h"
 #include "tests/support/TlsTestServer.h"
 #include "update/HTTPSecureSocket.h"
-#include "update/ServiceHost.h"
 
 namespace halvoric {
 namespace {
@@ -18,19 +16,16 @@ using testsupport::TlsTestServer;
 
 class ServiceRequestTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem()); }
-    void TearDown() override {
-        platform::SSLSocket::ClearTrustAnchorsForTesting();
-        SetServiceHostForTesting(std::nullopt);
+    // The service at `port` on 127.0.0.1, trusted by the test CA.
+    static ServiceEndpoint At(int port) {
+        return {"127.0.0.1:" + std::to_string(port), TlsTestServer::TrustingSettings()};
     }
-    static void PointServiceAt(int port) { SetServiceHostForTesting("127.0.0.1:" + std::to_string(port)); }
 };
 
 TEST_F(ServiceRequestTest, AReplyComesBackWithBodyStatusAndNoErrorAndTheFormGoesOutInOrder) {
     TlsTestServer server(TlsTestServer::Reply("HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\ntrue"));
-    PointServiceAt(server.Port());
     const ServiceReply reply =
-        PostServiceForm(kVersionCheckPath, {"3", "120", "Halvoric"}, kVersionCheckTimeoutSeconds);
+        PostServiceForm(At(server.Port()), kVersionCheckPath, {"3", "120", "Halvoric"}, kVersionCheckTimeoutSeconds);
     EXPECT_EQ(reply.body, "true");
     EXPECT_EQ(reply.httpStatus, 404);
     EXPECT_EQ(reply.errorCode, 0);
@@ -42,14 +37,13 @@ TEST_F(ServiceRequestTest, AReplyComesBackWithBodyStatusAndNoErrorAndTheFormGoes
 }
 
 TEST_F(ServiceRequestTest, NoConnectionGivesAnEmptyBodyAndASilentServerATimeOut) {
-    PointServiceAt(TlsTestServer::UnusedPort());
-    const ServiceReply refused = PostServiceForm(kLaunchReportPath, {"3", "120", "Halvorik"}, 1);
+    const ServiceReply refused =
+        PostServiceForm(At(TlsTestServer::UnusedPort()), kLaunchReportPath, {"3", "120", "Halvorik"}, 1);
     EXPECT_EQ(refused.body, "");
     EXPECT_EQ(refused.httpStatus, 0);
 
     TlsTestServer silent(TlsTestServer::NeverHandshake());
-    PointServiceAt(silent.Port());
-    const ServiceReply timedOut = PostServiceForm(kLaunchReportPath, {"3", "120", "Halvorik"}, 1);
+    const ServiceReply timedOut = PostServiceForm(At(silent.Port()), kLaunchReportPath, {"3", "120", "Halvorik"}, 1);
     EXPECT_EQ(timedOut.body, "");
     EXPECT_EQ(timedOut.errorCode, HTTPSecureSocket::kTimedOut);
 }
