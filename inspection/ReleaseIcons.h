@@ -20,8 +20,8 @@ platform::Ref<platform::Picture> cs55();
 platform::Ref<platform::Picture> cs6();
 platform::Ref<platform::Picture> und();
 
-// The release icon of that name ("cs" ... "cs6", "cs55", "und"), through its
-// accessor above; nil for any other name.
+// The release icon of that name ("cs" ... "cs6", "cs55", "und"), the same as
+// its accessor above gives; nil for any other name.
 platform::Ref<platform::Picture> ReleaseIcon(std::string_view name);
 
 // Empties the eight icon caches, so that a test starts from a fresh process's
