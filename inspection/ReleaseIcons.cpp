@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/Application.h"
 #include "platform/Files.h"
 
 namespace halvoric {
@@ -41,7 +42,8 @@ Ref<Picture> und() { return ReleaseIcon("und"); }
 Ref<Picture> ReleaseIcon(std::string_view name) {
     for (ReleaseIconEntry& icon : ReleaseIcons()) {
         if (icon.name == name) {
-            return platform::LoadResourcePicture(icon.picture, icon.file);
+            return platform::LoadResourcePicture(platform::RunningApplicationInfo().resourcesFolder, icon.picture,
+                                                 icon.file);
         }
     }
     return nullptr;

@@ -7,10 +7,10 @@
 
 namespace halvoric {
 
-// The release icons, each loaded from its own file with a cache of its own:
-// "cs.tif", "cs2.tif", "cs3.tif", "cs4.tif", "cs5.tif", "cs55.tif", "cs6.tif"
-// and, for a release the program does not know, "und.tif". Nil while the
-// picture is missing.
+// The release icons, each loaded from its own file in the running
+// application's resources folder with a cache of its own: "cs.tif", "cs2.tif",
+// "cs3.tif", "cs4.tif", "cs5.tif", "cs55.tif", "cs6.tif" and, for a release
+// the program does not know, "und.tif". Nil while the picture is missing.
 platform::Ref<platform::Picture> cs();
 platform::Ref<platform::Picture> cs2();
 platform::Ref<platform::Picture> cs3();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -32,6 +33,10 @@ struct ApplicationInfo {
     // as its desktop entry's icon does: every window carries it, in the
     // picture's own size. Empty: the desktop's generic icon.
     std::string iconFileName;
+    // Where the installation keeps the pictures the application loads by
+    // name, found once at start. Empty: unknown, and loading a picture raises
+    // NilObjectException.
+    std::filesystem::path resourcesFolder;
 };
 
 // A handler bound to a menu item's Name; its result says whether it handled
@@ -112,6 +117,9 @@ void RuntimeSetExceptionHelper(ExceptionHelper helper);
 // hand-over fails, the launch runs on its own.
 void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& info,
                                 const std::function<void()>& startup);
+
+// The info the framework was initialised with (or that a test set).
+const ApplicationInfo& RunningApplicationInfo();
 
 // Runs the event loop until the application quits and returns the exit
 // status. Open is raised first, then OpenDocument for each document named on

@@ -1,6 +1,7 @@
 #include "shell/Startup.h"
 
 #include "platform/Application.h"
+#include "platform/Files.h"
 #include "platform/Window.h"
 #include "product/Product.h"
 #include "shell/Class1.h"
@@ -11,10 +12,11 @@ namespace halvoric {
 
 int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
+    // The pictures lie in "Resources" beside the folder that holds the executable.
     const platform::ApplicationInfo info{std::string(product::kProductName), product::kMajorVersion,
                                          product::kMinorVersion, product::kBugVersion,
                                          std::string(product::kLongVersion), std::string(product::kApplicationId),
-                                         "halvoric.png"};
+                                         "halvoric.png", platform::InstallationResourcesFolder(platform::ExecutableFile())};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();

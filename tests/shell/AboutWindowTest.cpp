@@ -105,11 +105,9 @@ protected:
     void SetUp() override {
         AppFixture::SetUp();
         MovePointerAway();
-        platform::SetExecutableFileForTesting(std::nullopt);
         ForgetLogoForTesting();
     }
     void TearDown() override {
-        platform::SetExecutableFileForTesting(std::nullopt);
         ForgetLogoForTesting();
         AppFixture::TearDown();
     }
@@ -344,9 +342,7 @@ class AboutLogoTest : public AboutWindowTest {
 protected:
     void SetUp() override {
         AboutWindowTest::SetUp();
-        fs::create_directories(root_.Path() / "bin");
-        std::ofstream(root_.Path() / "bin" / "halvoric") << "#!/bin/sh\n";
-        platform::SetExecutableFileForTesting(root_.Path() / "bin" / "halvoric");
+        testing::UseResources(Resources());
     }
 
     fs::path Resources() const { return root_.Path() / "Resources"; }

@@ -97,7 +97,7 @@ protected:
         return platform::RuntimeRun();
     }
 
-    platform::ApplicationInfo info{"Halvoric", 1, 2, 0, "1.2.0"};
+    platform::ApplicationInfo info = testing::TestApplicationInfo();
     testing::DesktopRecord desktop;
     TemporaryFolder folder;
 };

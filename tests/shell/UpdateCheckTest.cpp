@@ -372,9 +372,8 @@ protected:
         static char program[] = "halvoric";
         char* argv[] = {program, nullptr};
         int argc = 1;
-        const platform::ApplicationInfo info{"Halvoric", major, minor, bug,
-                                             std::to_string(major) + "." + std::to_string(minor) + "." +
-                                                 std::to_string(bug)};
+        const platform::ApplicationInfo info = halvoric::testing::TestApplicationInfo(
+            major, minor, bug, std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(bug));
         platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
 
         QTimer probe;

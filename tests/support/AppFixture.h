@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/FakeInstallation.h"
 #include "tests/support/RecordingDesktop.h"
 
 namespace halvoric::testing {

@@ -42,7 +42,4 @@ private:
 // costly to test (one that asks another process).
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000, int pauseMs = 0);
 
-// The Halvoric version data used by tests (1.2.0).
-void UseVersion(int major, int minor, int bug, const std::string& longVersion);
-
 }  // namespace halvoric::testing
