@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -28,7 +27,6 @@
 #include "platform/Window.h"
 #include "product/Product.h"
 #include "shell/Class1.h"
-#include "shell/Startup.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/CraftedDocument.h"
 #include "tests/support/TestClock.h"
@@ -40,8 +38,9 @@ namespace {
 
 using halvoric::UpdateWin;
 using halvoric::testing::AppFixture;
-using halvoric::testing::DesktopRecord;
-using halvoric::testing::RecordingDesktop;
+using halvoric::testing::Command;
+using halvoric::testing::LaunchFixture;
+using halvoric::testing::MenuBarHost;
 using halvoric::testing::UseVersion;
 using halvoric::testing::WaitFor;
 using platform::Ref;
@@ -73,25 +72,6 @@ void PointServiceAt(int port) {
     halvoric::SetServiceHostForTesting("127.0.0.1:" + std::to_string(port));
 }
 
-// The small window that carries the application's menu bar.
-QWidget* MenuBarHostWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Halvoric") &&
-            widget->findChild<QMenuBar*>()) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
-
-QAction* ActionIn(const QWidget* window, const QString& text) {
-    if (!window) return nullptr;
-    for (QAction* action : window->findChildren<QAction*>()) {
-        if (action->text() == text && !action->menu()) return action;
-    }
-    return nullptr;
-}
-
 // Visible top-level windows with that title.
 int VisibleWindowsTitled(const QString& title) {
     int count = 0;
@@ -105,7 +85,7 @@ int VisibleWindowsTitled(const QString& title) {
 int VisibleWindowsBesideTheMenuBar() {
     int count = 0;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget != MenuBarHostWindow()) ++count;
+        if (widget->isVisible() && widget != MenuBarHost()) ++count;
     }
     return count;
 }
@@ -132,11 +112,11 @@ protected:
     // What a user does: bring the window with the menu bar to the front and
     // press Ctrl+R. The check runs to its end inside the key press.
     void PressUpdateCheckShortcut() {
-        QWidget* host = MenuBarHostWindow();
+        QWidget* host = MenuBarHost();
         ASSERT_NE(host, nullptr);
         host->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(host));
-        QAction* action = ActionIn(host, QStringLiteral("Update Check"));
+        QAction* action = Command(host, QStringLiteral("Update Check"));
         ASSERT_NE(action, nullptr);
         ASSERT_EQ(action->shortcut(), QKeySequence(Qt::ControlModifier | Qt::Key_R));
         QTest::keyClick(QApplication::activeWindow(), Qt::Key_R, Qt::ControlModifier);
@@ -145,7 +125,7 @@ protected:
     // The other road: open the Edit menu of the menu bar with the mouse and
     // click "Update Check" in it.
     void ChooseUpdateCheckFromTheMenu() {
-        QWidget* host = MenuBarHostWindow();
+        QWidget* host = MenuBarHost();
         ASSERT_NE(host, nullptr);
         host->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(host));
@@ -158,7 +138,7 @@ protected:
         ASSERT_NE(edit, nullptr);
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(edit->menuAction()).center());
         ASSERT_TRUE(WaitFor([edit] { return edit->isVisible(); }, 10000));
-        QAction* item = ActionIn(host, QStringLiteral("Update Check"));
+        QAction* item = Command(host, QStringLiteral("Update Check"));
         ASSERT_NE(item, nullptr);
         ASSERT_TRUE(item->isEnabled());
         QTest::mouseClick(edit, Qt::LeftButton, {}, edit->actionGeometry(item).center());
@@ -211,7 +191,7 @@ TEST_F(UpdateCheckTest, AResultWindowsMenuBarRunsTheSameCheck) {
     ASSERT_EQ(platform::WindowCount(), 1);
     QWidget* result = platform::WindowAt(0)->Widget();
     ASSERT_EQ(result->windowTitle(), QStringLiteral("a.indd"));
-    ASSERT_NE(ActionIn(result, QStringLiteral("Update Check")), nullptr);
+    ASSERT_NE(Command(result, QStringLiteral("Update Check")), nullptr);
 
     TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
     PointServiceAt(server.Port());
@@ -334,19 +314,15 @@ TEST_F(UpdateCheckTest, AServiceThatNeverAnswersFailsAtTheFirstTickAfterTenSecon
 
 // ---- the launch report through the real start-up and event loop ----------------------------
 
-class LaunchReportTest : public ::testing::Test {
+class LaunchReportTest : public LaunchFixture {
 protected:
     void SetUp() override {
-        platform::ResetRuntimeForTesting();
-        halvoric::ReleaseModuleState();
-        platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
+        LaunchFixture::SetUp();
         SSLSocket::AddTrustAnchorForTesting(TlsTestServer::CaCertificatePem());
     }
 
     void TearDown() override {
-        platform::ResetRuntimeForTesting();
-        halvoric::ReleaseModuleState();
-        platform::SetDesktopServices(nullptr);
+        LaunchFixture::TearDown();
         SSLSocket::ClearTrustAnchorsForTesting();
         halvoric::SetServiceHostForTesting(std::nullopt);
     }
@@ -369,42 +345,25 @@ protected:
         Launch launch;
         QElapsedTimer clock;
         clock.start();
-        static char program[] = "halvoric";
-        char* argv[] = {program, nullptr};
-        int argc = 1;
-        const platform::ApplicationInfo info = halvoric::testing::TestApplicationInfo(
+        info = halvoric::testing::TestApplicationInfo(
             major, minor, bug, std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(bug));
-        platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
-
-        QTimer probe;
-        probe.setInterval(5);
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            QWidget* host = MenuBarHostWindow();
-            QAction* check = ActionIn(host, QStringLiteral("Update Check"));
-            QAction* quit = ActionIn(host, QStringLiteral("Quit"));
+        const auto usableAndLingered = [&] {
             if (launch.usableAfterMs < 0) {
-                if (!platform::OpenDeliveredForTesting()) return;
-                if (!check || !quit || !check->isEnabled() || !quit->isEnabled()) return;
+                QAction* check = Command(MenuBarHost(), QStringLiteral("Update Check"));
+                QAction* quit = Command(MenuBarHost(), QStringLiteral("Quit"));
+                if (!check || !quit || !check->isEnabled() || !quit->isEnabled()) return false;
                 launch.usableAfterMs = clock.elapsed();
                 launch.usableAt = std::chrono::steady_clock::now();
                 launch.windows = platform::WindowCount();
                 launch.otherVisibleWindows = VisibleWindowsBesideTheMenuBar();
                 if (requests) launch.requestsWhenUsable = requests();
             }
-            if (clock.elapsed() < launch.usableAfterMs + lingerMs) return;
-            probe.stop();
-            quit->trigger();
-        });
-        probe.start();
-        // Ends a run that never became usable, so that a fault fails the test
-        // instead of hanging it.
-        QTimer::singleShot(20000, &probe, [] { platform::Quit(99); });
-
-        launch.exitStatus = platform::RuntimeRun();
+            return clock.elapsed() >= launch.usableAfterMs + lingerMs;
+        };
+        launch.exitStatus = LaunchFixture::Launch({}, usableAndLingered,
+                                                  [] { Command(MenuBarHost(), QStringLiteral("Quit"))->trigger(); });
         return launch;
     }
-
-    DesktopRecord desktop;
 };
 
 // The launch report's own second is checked below. The tests of the road on

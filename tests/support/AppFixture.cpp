@@ -1,26 +1,83 @@
 #include "tests/support/AppFixture.h"
 
-#include "platform/Application.h"
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
 #include "shell/Startup.h"
 #include "update/ServiceHost.h"
 
 namespace halvoric::testing {
 
-void AppFixture::SetUp() {
-    platform::ResetRuntimeForTesting();
-    ReleaseModuleState();
-    UseVersion(1, 2, 0, "1.2.0");
+QWidget* MenuBarHost() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == "Halvoric" && widget->findChild<QMenuBar*>()) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+QAction* Command(const QWidget* window, const QString& caption) {
+    const QMenuBar* bar = window ? window->findChild<QMenuBar*>() : nullptr;
+    if (!bar) return nullptr;
+    for (const QAction* menu : bar->actions()) {
+        if (!menu->menu()) continue;
+        for (QAction* action : menu->menu()->actions()) {
+            if (action->text() == caption) return action;
+        }
+    }
+    return nullptr;
+}
+
+void LaunchFixture::SetUp() {
+    Reset();
+    platform::SetApplicationInfoForTesting(info);
     // Port 1 on the loopback: refused at once.
     SetServiceHostForTesting("127.0.0.1:1");
     platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
-    Startup();
 }
 
-void AppFixture::TearDown() {
-    platform::ResetRuntimeForTesting();
-    ReleaseModuleState();
+void LaunchFixture::TearDown() {
+    Reset();
     platform::SetDesktopServices(nullptr);
     SetServiceHostForTesting(std::nullopt);
+}
+
+void LaunchFixture::Reset() {
+    platform::ResetRuntimeForTesting();
+    ReleaseModuleState();
+}
+
+int LaunchFixture::Launch(const std::vector<std::string>& documents, const std::function<bool()>& ready,
+                          const std::function<void()>& whenRunning) {
+    std::vector<std::string> arguments{"halvoric"};
+    arguments.insert(arguments.end(), documents.begin(), documents.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(arguments.size());
+    platform::RunFrameworkInitialization(argc, argv.data(), info, &Startup);
+
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!platform::OpenDeliveredForTesting() || !ready()) return;
+        poll.stop();
+        whenRunning();
+    });
+    poll.start(5);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { platform::Quit(99); });
+    guard.start(20000);
+    return platform::RuntimeRun();
+}
+
+void AppFixture::SetUp() {
+    LaunchFixture::SetUp();
+    Startup();
 }
 
 }  // namespace halvoric::testing
