@@ -1,53 +1,57 @@
 #include "inspection/ReleaseIcons.h"
 
-#include <utility>
+#include <array>
 
+#include "platform/Application.h"
 #include "platform/Files.h"
 
 namespace halvoric {
 
-using platform::LoadResourcePicture;
 using platform::Picture;
 using platform::Ref;
 
 namespace {
 
-Ref<Picture>& csCache() { static Ref<Picture> pic; return pic; }
-Ref<Picture>& cs2Cache() { static Ref<Picture> pic; return pic; }
-Ref<Picture>& cs3Cache() { static Ref<Picture> pic; return pic; }
-Ref<Picture>& cs4Cache() { static Ref<Picture> pic; return pic; }
-Ref<Picture>& cs5Cache() { static Ref<Picture> pic; return pic; }
-Ref<Picture>& cs55Cache() { static Ref<Picture> pic; return pic; }
-Ref<Picture>& cs6Cache() { static Ref<Picture> pic; return pic; }
-Ref<Picture>& undCache() { static Ref<Picture> pic; return pic; }
+// A release icon: its name, its file in the resources folder and the picture
+// loaded from it (nil while the picture is missing).
+struct ReleaseIconEntry {
+    std::string_view name;
+    std::string_view file;
+    Ref<Picture> picture;
+};
+
+std::array<ReleaseIconEntry, 8>& ReleaseIcons() {
+    static std::array<ReleaseIconEntry, 8> icons{{
+        {"cs", "cs.tif"},   {"cs2", "cs2.tif"},   {"cs3", "cs3.tif"}, {"cs4", "cs4.tif"},
+        {"cs5", "cs5.tif"}, {"cs55", "cs55.tif"}, {"cs6", "cs6.tif"}, {"und", "und.tif"},
+    }};
+    return icons;
+}
 
 }  // namespace
 
-Ref<Picture> cs() { return LoadResourcePicture(csCache(), "cs.tif"); }
-Ref<Picture> cs2() { return LoadResourcePicture(cs2Cache(), "cs2.tif"); }
-Ref<Picture> cs3() { return LoadResourcePicture(cs3Cache(), "cs3.tif"); }
-Ref<Picture> cs4() { return LoadResourcePicture(cs4Cache(), "cs4.tif"); }
-Ref<Picture> cs5() { return LoadResourcePicture(cs5Cache(), "cs5.tif"); }
-Ref<Picture> cs55() { return LoadResourcePicture(cs55Cache(), "cs55.tif"); }
-Ref<Picture> cs6() { return LoadResourcePicture(cs6Cache(), "cs6.tif"); }
-Ref<Picture> und() { return LoadResourcePicture(undCache(), "und.tif"); }
+Ref<Picture> cs() { return ReleaseIcon("cs"); }
+Ref<Picture> cs2() { return ReleaseIcon("cs2"); }
+Ref<Picture> cs3() { return ReleaseIcon("cs3"); }
+Ref<Picture> cs4() { return ReleaseIcon("cs4"); }
+Ref<Picture> cs5() { return ReleaseIcon("cs5"); }
+Ref<Picture> cs55() { return ReleaseIcon("cs55"); }
+Ref<Picture> cs6() { return ReleaseIcon("cs6"); }
+Ref<Picture> und() { return ReleaseIcon("und"); }
 
 Ref<Picture> ReleaseIcon(std::string_view name) {
-    static constexpr std::pair<std::string_view, Ref<Picture> (*)()> kIcons[] = {
-        {"cs", &cs},   {"cs2", &cs2},   {"cs3", &cs3}, {"cs4", &cs4},
-        {"cs5", &cs5}, {"cs55", &cs55}, {"cs6", &cs6}, {"und", &und},
-    };
-    for (const auto& [iconName, accessor] : kIcons) {
-        if (iconName == name) return accessor();
+    for (ReleaseIconEntry& icon : ReleaseIcons()) {
+        if (icon.name == name) {
+            return platform::LoadResourcePicture(platform::RunningApplicationInfo().resourcesFolder, icon.picture,
+                                                 icon.file);
+        }
     }
     return nullptr;
 }
 
+// Global on purpose: the icon accessors are process-wide functions whose caches live as long as the process.
 void ForgetReleaseIconsForTesting() {
-    for (Ref<Picture>* cache : {&csCache(), &cs2Cache(), &cs3Cache(), &cs4Cache(), &cs5Cache(),
-                                &cs55Cache(), &cs6Cache(), &undCache()}) {
-        *cache = nullptr;
-    }
+    for (ReleaseIconEntry& icon : ReleaseIcons()) icon.picture = nullptr;
 }
 
 }  // namespace halvoric

@@ -162,14 +162,14 @@ std::optional<int> ClaimApplicationName(const ApplicationInfo& info, std::vector
     return 1;
 }
 
-// Gives every window the application's icon: the picture `fileName` from the
-// resources folder, in its own size. Without the picture the windows keep
+// Gives every window the application's icon: the picture `iconFileName` from
+// the resources folder, in its own size. Without the picture the windows keep
 // the desktop's generic icon.
-void SetApplicationIcon(const std::string& fileName) {
-    if (fileName.empty()) return;
+void SetApplicationIcon(const ApplicationInfo& info) {
+    if (info.iconFileName.empty()) return;
     Ref<Picture> picture;
     try {
-        LoadResourcePicture(picture, fileName);
+        LoadResourcePicture(info.resourcesFolder, picture, info.iconFileName);
     } catch (const RuntimeException&) {
         return;  // no resources folder to look in
     }
@@ -302,7 +302,7 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
             return;
         }
     }
-    SetApplicationIcon(info.iconFileName);
+    SetApplicationIcon(rt.info);
     // Once per QApplication, however often initialisation runs with it.
     if (!rt.fileOpenFilter) {
         rt.fileOpenFilter = new FileOpenFilter(qApp);
@@ -314,6 +314,10 @@ void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& i
         rt.pendingDocuments.push_front({Make<FolderItem>(*document), nullptr, false});
     }
     Dispatch(startup);
+}
+
+const ApplicationInfo& RunningApplicationInfo() {
+    return State().info;
 }
 
 int RuntimeRun() {

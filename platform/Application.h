@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -47,6 +48,10 @@ struct ApplicationInfo {
     // their time-outs run on.
     ConnectionSettings connectionSettings;
     std::shared_ptr<const Clock> clock = SystemClock();
+    // Where the installation keeps the pictures the application loads by
+    // name, found once at start. Empty: unknown, and loading a picture raises
+    // NilObjectException.
+    std::filesystem::path resourcesFolder;
 };
 
 // A handler bound to a menu item's Name; its result says whether it handled
@@ -130,6 +135,9 @@ void RuntimeSetExceptionHelper(ExceptionHelper helper);
 // like those named at start. Without a bus the launch runs on its own.
 void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& info,
                                 const std::function<void()>& startup);
+
+// The info the framework was initialised with (or that a test set).
+const ApplicationInfo& RunningApplicationInfo();
 
 // Runs the event loop until the application quits and returns the exit
 // status. Open is raised first, then OpenDocument for each document named on

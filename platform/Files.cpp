@@ -27,11 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<fs::path>& ExecutableOverride() {
-    static std::optional<fs::path> path;
-    return path;
-}
-
 std::map<std::string, const FileType*, std::less<>>& FileTypeRegistry() {
     static std::map<std::string, const FileType*, std::less<>> registry;
     return registry;
@@ -324,12 +319,7 @@ const FileType* RegisteredFileType(std::string_view name) {
 
 // The application's files --------------------------------------------------
 
-void SetExecutableFileForTesting(std::optional<fs::path> path) {
-    ExecutableOverride() = std::move(path);
-}
-
 Ref<FolderItem> ExecutableFile() {
-    if (ExecutableOverride()) return Make<FolderItem>(*ExecutableOverride());
     fs::path path;
     if (QCoreApplication::instance()) {
         path = QCoreApplication::applicationFilePath().toStdString();
@@ -342,18 +332,20 @@ Ref<FolderItem> ExecutableFile() {
     return Make<FolderItem>(std::move(resolved));
 }
 
-Ref<FolderItem> GetApplicationBundleResources() {
-    Ref<FolderItem> resources = ExecutableFile()->Parent()->Parent()->Child("Resources");
-    if (!resources || !resources->Directory()) return nullptr;
-    return resources;
+fs::path InstallationResourcesFolder(const Ref<FolderItem>& executable) {
+    const Ref<FolderItem> folder = executable ? executable->Parent() : nullptr;
+    const Ref<FolderItem> installation = folder ? folder->Parent() : nullptr;
+    return installation ? installation->NativePath() / "Resources" : fs::path();
 }
 
-Ref<Picture> LoadResourcePicture(Ref<Picture>& cache, std::string_view fileName) {
+Ref<Picture> LoadResourcePicture(const fs::path& resources, Ref<Picture>& cache, std::string_view fileName) {
     if (!cache) {
-        // Looked up on every call that gets here: the folder may appear later.
-        if (const Ref<FolderItem> resources = GetApplicationBundleResources()) {
+        if (resources.empty()) throw NilObjectException("A nil object was used.");
+        // Looked at on every call that gets here: the folder may appear later.
+        const FolderItem folder(resources);
+        if (folder.Directory()) {
             // A nil child raises NilObjectException; the cache stays nil.
-            cache = resources->Child(fileName)->OpenAsPicture();
+            cache = folder.Child(fileName)->OpenAsPicture();
         }
     }
     return cache;

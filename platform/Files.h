@@ -152,27 +152,24 @@ const FileType* RegisteredFileType(std::string_view name);
 
 // The running executable, its symbolic links resolved.
 Ref<FolderItem> ExecutableFile();
-// The application's resources folder: "Resources" in the parent of the folder
-// that holds the executable; nil when there is no such folder. Raises
-// NilObjectException when the executable or either of those two folders is
-// unknown (an executable at "/", say).
-Ref<FolderItem> GetApplicationBundleResources();
+// The resources folder of the installation that holds `executable`:
+// "Resources" in the parent of the folder that holds the executable, whether
+// or not it exists. Empty when the executable or either of those two folders
+// is unknown (an executable at "/", say).
+std::filesystem::path InstallationResourcesFolder(const Ref<FolderItem>& executable);
 
-// Loads the picture file `fileName` from the application's resources folder
+// Loads the picture file `fileName` from the resources folder `resources`
 // into `cache` on first use and returns the cache.
 //
 // A cache that holds a picture is returned as it is: the file is not looked at
-// again. Otherwise the resources folder is looked up anew; without one the
-// result is nil and nothing is recorded. The folder's child `fileName` is
-// opened as a picture and the result, possibly nil (missing file, not an
-// image), is stored in the cache, so a failed load is tried again on the next
-// call. A child lookup that yields no file reference raises
-// NilObjectException; nothing is caught here.
-Ref<Picture> LoadResourcePicture(Ref<Picture>& cache, std::string_view fileName);
-
-// Makes ExecutableFile() report `path` instead of the running executable, so
-// tests can give the application a resources folder of their own; nullopt
-// returns to the real executable.
-void SetExecutableFileForTesting(std::optional<std::filesystem::path> path);
+// again. Otherwise the folder is looked at anew; while it is no folder (not
+// there yet, say) the result is nil and nothing is recorded. The folder's
+// child `fileName` is opened as a picture and the result, possibly nil
+// (missing file, not an image), is stored in the cache, so a failed load is
+// tried again on the next call. An empty `resources` (the folder is unknown)
+// and a child lookup that yields no file reference raise NilObjectException;
+// nothing is caught here.
+Ref<Picture> LoadResourcePicture(const std::filesystem::path& resources, Ref<Picture>& cache,
+                                 std::string_view fileName);
 
 }  // namespace platform

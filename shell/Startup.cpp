@@ -1,6 +1,7 @@
 #include "shell/Startup.h"
 
 #include "platform/Application.h"
+#include "platform/Files.h"
 #include "platform/Window.h"
 #include "product/Product.h"
 #include "shell/Class1.h"
@@ -12,7 +13,8 @@ namespace halvoric {
 int Main(int argc, char** argv) {
     platform::RuntimeSetExceptionHelper(&platform::CallFunctionWithExceptionHandling);
     // The maker's service on its built-in host, reached through the system's
-    // trust store and resolver on the system's clock.
+    // trust store and resolver on the system's clock; the pictures in
+    // "Resources" beside the folder that holds the executable.
     const platform::ApplicationInfo info{.name = std::string(product::kProductName),
                                          .majorVersion = product::kMajorVersion,
                                          .minorVersion = product::kMinorVersion,
@@ -21,7 +23,9 @@ int Main(int argc, char** argv) {
                                          .applicationId = std::string(product::kApplicationId),
                                          .handOverTimeout = platform::ApplicationBus::kHandOverTimeout,
                                          .iconFileName = "halvoric.png",
-                                         .serviceHost = std::string(product::kServiceHost)};
+                                         .serviceHost = std::string(product::kServiceHost),
+                                         .resourcesFolder =
+                                             platform::InstallationResourcesFolder(platform::ExecutableFile())};
     platform::RunFrameworkInitialization(argc, argv, info, &Startup);
     const int status = platform::RuntimeRun();
     platform::CloseAllWindows();

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "platform/Application.h"
 #include "platform/Design.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
@@ -23,7 +24,7 @@ Ref<Picture>& morvelCache() { static Ref<Picture> pic; return pic; }
 }  // namespace
 
 Ref<Picture> morvel() {
-    return LoadResourcePicture(morvelCache(), "morvel.tif");
+    return LoadResourcePicture(RunningApplicationInfo().resourcesFolder, morvelCache(), "morvel.tif");
 }
 
 void ForgetLogoForTesting() {

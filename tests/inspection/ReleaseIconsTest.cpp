@@ -61,11 +61,11 @@ TEST(ReleaseIconFiles, TiffReaderIsPresent) {
 // The pictures the build copied beside bin/, found the way the application
 // finds them (this test program runs from the build tree's bin/ too).
 TEST(ReleaseIconFiles, CommittedPicturesLoadAtTheirSizesAndDiffer) {
-    platform::SetExecutableFileForTesting(std::nullopt);
     ForgetReleaseIconsForTesting();
-    const Ref<platform::FolderItem> resources = platform::GetApplicationBundleResources();
-    ASSERT_TRUE(resources);
-    EXPECT_EQ(fs::canonical(resources->NativePath()), fs::canonical(HALVORIC_RESOURCES_BUILD_DIR));
+    const fs::path resources = platform::InstallationResourcesFolder(platform::ExecutableFile());
+    ASSERT_TRUE(fs::is_directory(resources));
+    EXPECT_EQ(fs::canonical(resources), fs::canonical(HALVORIC_RESOURCES_BUILD_DIR));
+    testing::UseResources(resources);
 
     std::array<Ref<Picture>, 8> icons;
     for (std::size_t i = 0; i < icons.size(); ++i) {
@@ -82,7 +82,7 @@ TEST(ReleaseIconFiles, CommittedPicturesLoadAtTheirSizesAndDiffer) {
     }
 
     Ref<Picture> logoCache;
-    const Ref<Picture> logo = platform::LoadResourcePicture(logoCache, "morvel.tif");
+    const Ref<Picture> logo = platform::LoadResourcePicture(resources, logoCache, "morvel.tif");
     ASSERT_TRUE(logo);
     EXPECT_EQ(logo->Width(), 170);
     EXPECT_EQ(logo->Height(), 65);

@@ -10,7 +10,6 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
@@ -36,36 +35,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::Ref;
+using testing::Command;
+using testing::MenuBarHost;
 using testing::TemporaryFolder;
 
 const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
 const QColor kWhite(255, 255, 255);
-
-// The small window that carries the application's own menu bar: the one
-// top-level widget with a menu bar that is none of the program's windows.
-QWidget* ApplicationBarHost() {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible() || !top->findChild<QMenuBar*>()) continue;
-        bool isProgramWindow = false;
-        for (std::int32_t i = 0; i < platform::WindowCount(); ++i) {
-            isProgramWindow = isProgramWindow || platform::WindowAt(i)->Widget() == top;
-        }
-        if (!isProgramWindow) return top;
-    }
-    return nullptr;
-}
-
-// The action of the menu command captioned `text` in the bar of `top`.
-QAction* CommandIn(QWidget* top, const QString& text) {
-    for (QAction* menuAction : top->findChild<QMenuBar*>()->actions()) {
-        if (!menuAction->menu()) continue;
-        for (QAction* action : menuAction->menu()->actions()) {
-            if (action->text() == text) return action;
-        }
-    }
-    return nullptr;
-}
 
 int AboutWindowsOpen() {
     int count = 0;
@@ -105,11 +81,9 @@ protected:
     void SetUp() override {
         AppFixture::SetUp();
         MovePointerAway();
-        platform::SetExecutableFileForTesting(std::nullopt);
         ForgetLogoForTesting();
     }
     void TearDown() override {
-        platform::SetExecutableFileForTesting(std::nullopt);
         ForgetLogoForTesting();
         AppFixture::TearDown();
     }
@@ -117,12 +91,12 @@ protected:
     // Chooses the About item from the application's menu bar (in its window,
     // brought to the front) and returns the About window, once it is active.
     Ref<Window2> ChooseAbout() {
-        QWidget* host = ApplicationBarHost();
+        QWidget* host = MenuBarHost();
         EXPECT_TRUE(host);
         if (!host) return nullptr;
         host->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(host));
-        QAction* about = CommandIn(host, "Halvoric");
+        QAction* about = Command(host, "Halvoric");
         EXPECT_TRUE(about && about->isEnabled());
         if (!about) return nullptr;
         about->trigger();
@@ -158,7 +132,7 @@ TEST_F(AboutWindowTest, AboutItemShowsOneWindowAndCloseLetsTheNextChoiceBuildAFr
     ASSERT_TRUE(QTest::qWaitForWindowActive(platform::WindowAt(0)->Widget()));
     ASSERT_NE(platform::WindowAt(0), Ref<platform::Window>(first));
     QWidget* resultWidget = platform::WindowAt(0)->Widget();
-    QAction* aboutInResult = CommandIn(resultWidget, "Halvoric");
+    QAction* aboutInResult = Command(resultWidget, "Halvoric");
     ASSERT_TRUE(aboutInResult);
     aboutInResult->trigger();
     EXPECT_EQ(ActiveAbout(), first);
@@ -179,7 +153,7 @@ TEST_F(AboutWindowTest, AboutItemShowsOneWindowAndCloseLetsTheNextChoiceBuildAFr
     // the design values. (The pointer goes out of the way first: a link that
     // opens under it turns red at once.)
     MovePointerAway();
-    QWidget* host = ApplicationBarHost();
+    QWidget* host = MenuBarHost();
     ASSERT_TRUE(host);
     host->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(host));
@@ -344,9 +318,7 @@ class AboutLogoTest : public AboutWindowTest {
 protected:
     void SetUp() override {
         AboutWindowTest::SetUp();
-        fs::create_directories(root_.Path() / "bin");
-        std::ofstream(root_.Path() / "bin" / "halvoric") << "#!/bin/sh\n";
-        platform::SetExecutableFileForTesting(root_.Path() / "bin" / "halvoric");
+        testing::UseResources(Resources());
     }
 
     fs::path Resources() const { return root_.Path() / "Resources"; }

@@ -12,8 +12,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
-#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -31,73 +29,13 @@ namespace halvoric {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Command;
 using testing::CraftedDocument;
+using testing::MenuBarHost;
 using testing::TemporaryFolder;
 
-// The top-level window that shows the application's menu bar where there is
-// no global one.
-QWidget* MenuBarHost() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == "Halvoric" && widget->findChild<QMenuBar*>()) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
-
-// The action of a command in a menu bar on screen, by its caption.
-QAction* Command(QWidget* window, const QString& caption) {
-    for (QAction* action : window->findChild<QMenuBar*>()->findChildren<QAction*>()) {
-        if (action->text() == caption) return action;
-    }
-    return nullptr;
-}
-
-// Starts the application as `halvoric` started with `documents`, runs its
-// event loop and calls `whenRunning` once Open and every document have been
-// delivered (as `ready` says); returns the exit status.
-class LaunchTest : public ::testing::Test {
+class LaunchTest : public testing::LaunchFixture {
 protected:
-    void SetUp() override {
-        platform::ResetRuntimeForTesting();
-        ReleaseModuleState();
-        testing::UseVersion(1, 2, 0, "1.2.0");
-        platform::SetDesktopServices(std::make_unique<testing::RecordingDesktop>(desktop));
-    }
-
-    void TearDown() override {
-        platform::ResetRuntimeForTesting();
-        ReleaseModuleState();
-        platform::SetDesktopServices(nullptr);
-    }
-
-    int Launch(const std::vector<std::string>& documents, const std::function<bool()>& ready,
-               const std::function<void()>& whenRunning) {
-        std::vector<std::string> arguments{"halvoric"};
-        arguments.insert(arguments.end(), documents.begin(), documents.end());
-        std::vector<char*> argv;
-        for (auto& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        int argc = static_cast<int>(arguments.size());
-        platform::RunFrameworkInitialization(argc, argv.data(), info, &Startup);
-
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (!platform::OpenDeliveredForTesting() || !ready()) return;
-            poll.stop();
-            whenRunning();
-        });
-        poll.start(5);
-        QTimer guard;  // never hang
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [] { platform::Quit(99); });
-        guard.start(10000);
-        return platform::RuntimeRun();
-    }
-
-    platform::ApplicationInfo info{.name = "Halvoric", .majorVersion = 1, .minorVersion = 2, .longVersion = "1.2.0",
-                                   .serviceHost = testing::kClosedServiceHost};
-    testing::DesktopRecord desktop;
     TemporaryFolder folder;
 };
 
@@ -183,8 +121,7 @@ TEST_F(LaunchTest, ASecondLaunchWithTheSameQApplicationAddsNothingToIt) {
         });
         EXPECT_EQ(status, 0) << launch;
         EXPECT_EQ(platform::WindowCount(), 1) << launch;
-        platform::ResetRuntimeForTesting();
-        ReleaseModuleState();
+        Reset();
     }
     EXPECT_NE(childrenWhenRunning[0], -1);
     EXPECT_EQ(childrenWhenRunning[1], childrenWhenRunning[0]);
@@ -224,8 +161,7 @@ TEST_F(LaunchTest, ADocumentHandedInWhileAMessageIsUpWaitsForItAndIsNeverTakenWh
     EXPECT_EQ(desktop.messages.size(), 1u);
 
     // The open-file dialog's document cannot be read: its message, then the end.
-    platform::ResetRuntimeForTesting();
-    ReleaseModuleState();
+    Reset();
     desktop.messages.clear();
     desktop.fileToChoose = folder.File("missing.indd");
     const int ended = Launch({}, [] { return true; }, [&] { platform::HandleMenuCommand(hiraku()); });

@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -27,7 +26,6 @@
 #include "platform/Window.h"
 #include "product/Product.h"
 #include "shell/Class1.h"
-#include "shell/Startup.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/CraftedDocument.h"
 #include "tests/support/TestClock.h"
@@ -38,8 +36,9 @@ namespace {
 
 using halvoric::UpdateWin;
 using halvoric::testing::AppFixture;
-using halvoric::testing::DesktopRecord;
-using halvoric::testing::RecordingDesktop;
+using halvoric::testing::Command;
+using halvoric::testing::LaunchFixture;
+using halvoric::testing::MenuBarHost;
 using halvoric::testing::UseVersion;
 using halvoric::testing::WaitFor;
 using platform::Ref;
@@ -76,25 +75,6 @@ void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = pla
     platform::SetApplicationInfoForTesting(info);
 }
 
-// The small window that carries the application's menu bar.
-QWidget* MenuBarHostWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->windowTitle() == QStringLiteral("Halvoric") &&
-            widget->findChild<QMenuBar*>()) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
-
-QAction* ActionIn(const QWidget* window, const QString& text) {
-    if (!window) return nullptr;
-    for (QAction* action : window->findChildren<QAction*>()) {
-        if (action->text() == text && !action->menu()) return action;
-    }
-    return nullptr;
-}
-
 // Visible top-level windows with that title.
 int VisibleWindowsTitled(const QString& title) {
     int count = 0;
@@ -108,7 +88,7 @@ int VisibleWindowsTitled(const QString& title) {
 int VisibleWindowsBesideTheMenuBar() {
     int count = 0;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget != MenuBarHostWindow()) ++count;
+        if (widget->isVisible() && widget != MenuBarHost()) ++count;
     }
     return count;
 }
@@ -124,11 +104,11 @@ protected:
     // What a user does: bring the window with the menu bar to the front and
     // press Ctrl+R. The check runs to its end inside the key press.
     void PressUpdateCheckShortcut() {
-        QWidget* host = MenuBarHostWindow();
+        QWidget* host = MenuBarHost();
         ASSERT_NE(host, nullptr);
         host->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(host));
-        QAction* action = ActionIn(host, QStringLiteral("Update Check"));
+        QAction* action = Command(host, QStringLiteral("Update Check"));
         ASSERT_NE(action, nullptr);
         ASSERT_EQ(action->shortcut(), QKeySequence(Qt::ControlModifier | Qt::Key_R));
         QTest::keyClick(QApplication::activeWindow(), Qt::Key_R, Qt::ControlModifier);
@@ -137,7 +117,7 @@ protected:
     // The other road: open the Edit menu of the menu bar with the mouse and
     // click "Update Check" in it.
     void ChooseUpdateCheckFromTheMenu() {
-        QWidget* host = MenuBarHostWindow();
+        QWidget* host = MenuBarHost();
         ASSERT_NE(host, nullptr);
         host->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(host));
@@ -150,7 +130,7 @@ protected:
         ASSERT_NE(edit, nullptr);
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(edit->menuAction()).center());
         ASSERT_TRUE(WaitFor([edit] { return edit->isVisible(); }, 10000));
-        QAction* item = ActionIn(host, QStringLiteral("Update Check"));
+        QAction* item = Command(host, QStringLiteral("Update Check"));
         ASSERT_NE(item, nullptr);
         ASSERT_TRUE(item->isEnabled());
         QTest::mouseClick(edit, Qt::LeftButton, {}, edit->actionGeometry(item).center());
@@ -203,7 +183,7 @@ TEST_F(UpdateCheckTest, AResultWindowsMenuBarRunsTheSameCheck) {
     ASSERT_EQ(platform::WindowCount(), 1);
     QWidget* result = platform::WindowAt(0)->Widget();
     ASSERT_EQ(result->windowTitle(), QStringLiteral("a.indd"));
-    ASSERT_NE(ActionIn(result, QStringLiteral("Update Check")), nullptr);
+    ASSERT_NE(Command(result, QStringLiteral("Update Check")), nullptr);
 
     TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
     PointServiceAt(server.Port());
@@ -326,20 +306,8 @@ TEST_F(UpdateCheckTest, AServiceThatNeverAnswersFailsAtTheFirstTickAfterTenSecon
 
 // ---- the launch report through the real start-up and event loop ----------------------------
 
-class LaunchReportTest : public ::testing::Test {
+class LaunchReportTest : public LaunchFixture {
 protected:
-    void SetUp() override {
-        platform::ResetRuntimeForTesting();
-        halvoric::ReleaseModuleState();
-        platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
-    }
-
-    void TearDown() override {
-        platform::ResetRuntimeForTesting();
-        halvoric::ReleaseModuleState();
-        platform::SetDesktopServices(nullptr);
-    }
-
     // The service the launch reports to: `port` on 127.0.0.1, trusted by the
     // test CA, with its time-outs on `clock`.
     void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
@@ -365,49 +333,29 @@ protected:
         Launch launch;
         QElapsedTimer clock;
         clock.start();
-        static char program[] = "halvoric";
-        char* argv[] = {program, nullptr};
-        int argc = 1;
-        const platform::ApplicationInfo info{
-            .name = "Halvoric",
-            .majorVersion = major,
-            .minorVersion = minor,
-            .bugVersion = bug,
-            .longVersion = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(bug),
-            .serviceHost = serviceHost,
-            .connectionSettings = TlsTestServer::TrustingSettings(),
-            .clock = serviceClock};
-        platform::RunFrameworkInitialization(argc, argv, info, &halvoric::Startup);
-
-        QTimer probe;
-        probe.setInterval(5);
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            QWidget* host = MenuBarHostWindow();
-            QAction* check = ActionIn(host, QStringLiteral("Update Check"));
-            QAction* quit = ActionIn(host, QStringLiteral("Quit"));
+        info = halvoric::testing::TestApplicationInfo(
+            major, minor, bug, std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(bug));
+        info.serviceHost = serviceHost;
+        info.connectionSettings = TlsTestServer::TrustingSettings();
+        info.clock = serviceClock;
+        const auto usableAndLingered = [&] {
             if (launch.usableAfterMs < 0) {
-                if (!platform::OpenDeliveredForTesting()) return;
-                if (!check || !quit || !check->isEnabled() || !quit->isEnabled()) return;
+                QAction* check = Command(MenuBarHost(), QStringLiteral("Update Check"));
+                QAction* quit = Command(MenuBarHost(), QStringLiteral("Quit"));
+                if (!check || !quit || !check->isEnabled() || !quit->isEnabled()) return false;
                 launch.usableAfterMs = clock.elapsed();
                 launch.usableAt = std::chrono::steady_clock::now();
                 launch.windows = platform::WindowCount();
                 launch.otherVisibleWindows = VisibleWindowsBesideTheMenuBar();
                 if (requests) launch.requestsWhenUsable = requests();
             }
-            if (clock.elapsed() < launch.usableAfterMs + lingerMs) return;
-            probe.stop();
-            quit->trigger();
-        });
-        probe.start();
-        // Ends a run that never became usable, so that a fault fails the test
-        // instead of hanging it.
-        QTimer::singleShot(20000, &probe, [] { platform::Quit(99); });
-
-        launch.exitStatus = platform::RuntimeRun();
+            return clock.elapsed() >= launch.usableAfterMs + lingerMs;
+        };
+        launch.exitStatus = LaunchFixture::Launch({}, usableAndLingered,
+                                                  [] { Command(MenuBarHost(), QStringLiteral("Quit"))->trigger(); });
         return launch;
     }
 
-    DesktopRecord desktop;
     std::string serviceHost = halvoric::testing::kClosedServiceHost;
     std::shared_ptr<const platform::Clock> serviceClock = platform::SystemClock();
 };

@@ -1,22 +1,79 @@
 #include "tests/support/AppFixture.h"
 
-#include "platform/Application.h"
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
 #include "shell/Startup.h"
 
 namespace halvoric::testing {
 
-void AppFixture::SetUp() {
-    platform::ResetRuntimeForTesting();
-    ReleaseModuleState();
-    UseVersion(1, 2, 0, "1.2.0");
-    platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
-    Startup();
+QWidget* MenuBarHost() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == "Halvoric" && widget->findChild<QMenuBar*>()) {
+            return widget;
+        }
+    }
+    return nullptr;
 }
 
-void AppFixture::TearDown() {
+QAction* Command(const QWidget* window, const QString& caption) {
+    const QMenuBar* bar = window ? window->findChild<QMenuBar*>() : nullptr;
+    if (!bar) return nullptr;
+    for (const QAction* menu : bar->actions()) {
+        if (!menu->menu()) continue;
+        for (QAction* action : menu->menu()->actions()) {
+            if (action->text() == caption) return action;
+        }
+    }
+    return nullptr;
+}
+
+void LaunchFixture::SetUp() {
+    Reset();
+    platform::SetApplicationInfoForTesting(info);
+    platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
+}
+
+void LaunchFixture::TearDown() {
+    Reset();
+    platform::SetDesktopServices(nullptr);
+}
+
+void LaunchFixture::Reset() {
     platform::ResetRuntimeForTesting();
     ReleaseModuleState();
-    platform::SetDesktopServices(nullptr);
+}
+
+int LaunchFixture::Launch(const std::vector<std::string>& documents, const std::function<bool()>& ready,
+                          const std::function<void()>& whenRunning) {
+    std::vector<std::string> arguments{"halvoric"};
+    arguments.insert(arguments.end(), documents.begin(), documents.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(arguments.size());
+    platform::RunFrameworkInitialization(argc, argv.data(), info, &Startup);
+
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!platform::OpenDeliveredForTesting() || !ready()) return;
+        poll.stop();
+        whenRunning();
+    });
+    poll.start(5);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { platform::Quit(99); });
+    guard.start(20000);
+    return platform::RuntimeRun();
+}
+
+void AppFixture::SetUp() {
+    LaunchFixture::SetUp();
+    Startup();
 }
 
 }  // namespace halvoric::testing

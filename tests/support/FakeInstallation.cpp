@@ -10,16 +10,35 @@ namespace halvoric::testing {
 
 namespace fs = std::filesystem;
 
+platform::ApplicationInfo TestApplicationInfo(int major, int minor, int bug, const std::string& longVersion) {
+    return {.name = "Halvoric",
+            .majorVersion = major,
+            .minorVersion = minor,
+            .bugVersion = bug,
+            .longVersion = longVersion,
+            .serviceHost = kClosedServiceHost,
+            .resourcesFolder = platform::InstallationResourcesFolder(platform::ExecutableFile())};
+}
+
+void UseVersion(int major, int minor, int bug, const std::string& longVersion) {
+    platform::SetApplicationInfoForTesting(TestApplicationInfo(major, minor, bug, longVersion));
+}
+
+void UseResources(const fs::path& folder) {
+    platform::ApplicationInfo info = platform::RunningApplicationInfo();
+    info.resourcesFolder = folder;
+    platform::SetApplicationInfoForTesting(info);
+}
+
 void FakeInstallation::SetUp() {
     ASSERT_TRUE(temp_.isValid());
     root_ = fs::path(temp_.path().toStdString());
-    fs::create_directories(root_ / "bin");
-    std::ofstream(root_ / "bin" / "halvoric") << "#!/bin/sh\n";
-    platform::SetExecutableFileForTesting(root_ / "bin" / "halvoric");
+    previousResources_ = platform::RunningApplicationInfo().resourcesFolder;
+    UseResources(Resources());
 }
 
 void FakeInstallation::TearDown() {
-    platform::SetExecutableFileForTesting(std::nullopt);
+    UseResources(previousResources_);
 }
 
 void FakeInstallation::MakeResources() const {

@@ -7,10 +7,28 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/Application.h"
+
 namespace halvoric::testing {
 
-// A fake installation in a temporary folder: <root>/bin/halvoric is reported as
-// the running executable, so the resources folder is <root>/Resources.
+// Port 1 on the loopback: a service there refuses at once, and nothing leaves
+// the machine.
+inline constexpr const char* kClosedServiceHost = "127.0.0.1:1";
+
+// The info the tests run the application with: Halvoric at that version, with
+// no application id or icon, its service at kClosedServiceHost, installed
+// where this test program runs (the build tree, its pictures in Resources
+// beside bin/), which is found as the program finds its own installation.
+platform::ApplicationInfo TestApplicationInfo(int major = 1, int minor = 2, int bug = 0,
+                                              const std::string& longVersion = "1.2.0");
+// Gives the running application TestApplicationInfo with that version.
+void UseVersion(int major, int minor, int bug, const std::string& longVersion);
+// Gives the running application the resources folder `folder`, the rest of
+// its info kept.
+void UseResources(const std::filesystem::path& folder);
+
+// A fake installation in a temporary folder: while the test runs, the running
+// application's resources folder is <root>/Resources.
 class FakeInstallation : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -25,6 +43,9 @@ protected:
 
     QTemporaryDir temp_;
     std::filesystem::path root_;
+
+private:
+    std::filesystem::path previousResources_;
 };
 
 }  // namespace halvoric::testing

@@ -2,8 +2,6 @@
 
 #include <QThread>
 
-#include "platform/Application.h"
-
 namespace halvoric::testing {
 
 void RecordingDesktop::ShowMessage(const std::string& text) {
@@ -31,15 +29,6 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs, int pauseMs)
         if (pauseMs > 0) QThread::msleep(static_cast<unsigned long>(pauseMs));
     }
     return true;
-}
-
-void UseVersion(int major, int minor, int bug, const std::string& longVersion) {
-    platform::SetApplicationInfoForTesting({.name = "Halvoric",
-                                          .majorVersion = major,
-                                          .minorVersion = minor,
-                                          .bugVersion = bug,
-                                          .longVersion = longVersion,
-                                          .serviceHost = kClosedServiceHost});
 }
 
 }  // namespace halvoric::testing

@@ -42,12 +42,4 @@ private:
 // costly to test (one that asks another process).
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000, int pauseMs = 0);
 
-// Port 1 on the loopback: a service there refuses at once, and nothing leaves
-// the machine.
-inline constexpr const char* kClosedServiceHost = "127.0.0.1:1";
-
-// The Halvoric version data used by tests (1.2.0), with the service at
-// kClosedServiceHost.
-void UseVersion(int major, int minor, int bug, const std::string& longVersion);
-
 }  // namespace halvoric::testing
