@@ -42,14 +42,13 @@ Ref<Picture> und() { return ReleaseIcon("und"); }
 Ref<Picture> ReleaseIcon(std::string_view name) {
     for (ReleaseIconEntry& icon : ReleaseIcons()) {
         if (icon.name == name) {
-            return platform::LoadResourcePicture(platform::RunningApplicationInfo().resourcesFolder, icon.picture,
+            return platform::LoadResourcePicture(platform::Runtime::Current().Info().resourcesFolder, icon.picture,
                                                  icon.file);
         }
     }
     return nullptr;
 }
 
-// Global on purpose: the icon accessors are process-wide functions whose caches live as long as the process.
 void ForgetReleaseIconsForTesting() {
     for (ReleaseIconEntry& icon : ReleaseIcons()) icon.picture = nullptr;
 }

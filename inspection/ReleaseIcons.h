@@ -25,7 +25,8 @@ platform::Ref<platform::Picture> und();
 platform::Ref<platform::Picture> ReleaseIcon(std::string_view name);
 
 // Empties the eight icon caches, so that a test starts from a fresh process's
-// state whatever ran before it.
+// state whatever ran before it. It stays global because the icon accessors are:
+// process-wide functions whose pictures, once loaded, live as long as the process.
 void ForgetReleaseIconsForTesting();
 
 }  // namespace halvoric

@@ -1,25 +1,27 @@
 #pragma once
 
+#include <QRect>
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ApplicationBus.h"
+#include "platform/Menu.h"
 #include "platform/Ref.h"
 #include "platform/SSLSocket.h"
 #include "platform/Ticks.h"
+#include "platform/Window.h"
 
 namespace platform {
 
 class FolderItem;
-class MenuBar;
-class MenuItem;
 
 // The application's own version data, supplied with the application, its
 // reverse-domain id and the web service it talks to.
@@ -54,25 +56,6 @@ struct ApplicationInfo {
     std::filesystem::path resourcesFolder;
 };
 
-// A handler bound to a menu item's Name; its result says whether it handled
-// the choice.
-using MenuHandler = std::function<bool()>;
-
-// The handlers that an application or a window binds to menu item names.
-class MenuHandlers {
-public:
-    void Add(std::string name, MenuHandler handler) { handlers_[std::move(name)] = std::move(handler); }
-    // Runs the handler bound to `name`; false when none is bound or it did not
-    // handle the choice.
-    bool Run(std::string_view name) const {
-        const auto found = handlers_.find(name);
-        return found != handlers_.end() && found->second && found->second();
-    }
-
-private:
-    std::map<std::string, MenuHandler, std::less<>> handlers_;
-};
-
 // The application object. A program derives its own class, creates the one
 // instance during start-up and registers it with RuntimeRegisterAppObject.
 class Application {
@@ -89,7 +72,8 @@ public:
     // Raised at every menu update.
     virtual void Event_EnableMenuItems() {}
 
-    // The menu bar shown while no window with a bar of its own is in front.
+    // The menu bar shown while no window with a bar of its own is in front;
+    // the runtime shows it.
     Ref<platform::MenuBar> MenuBar() const { return menuBar_; }
     void SetMenuBar(const Ref<platform::MenuBar>& bar);
 
@@ -97,7 +81,7 @@ public:
     std::int32_t MinorVersion() const;
     std::int32_t BugVersion() const;
     std::string LongVersion() const;
-    // The application's info, as supplied at start.
+    // The application's info, as the runtime was given it.
     const ApplicationInfo& Info() const;
 
     // Binds a handler to the menu item of that Name.
@@ -109,16 +93,80 @@ public:
 private:
     Ref<platform::MenuBar> menuBar_;
     MenuHandlers menuHandlers_;
-    struct ShownMenuBar;
-    std::unique_ptr<ShownMenuBar> shownMenuBar_;  // the bar on screen
 };
 
-// Start-up and the event loop ----------------------------------------------
+// The runtime -------------------------------------------------------------
 
 // The top-level exception routine: calls `routine` and returns the run-time
 // error that escaped it (nullptr when none did). Other exceptions pass on.
 using ExceptionHelper = std::exception_ptr (*)(const std::function<void()>& routine);
 std::exception_ptr CallFunctionWithExceptionHandling(const std::function<void()>& routine);
+
+// The framework's runtime: the one owner of the process's framework state,
+// that is the application's info and object, the open windows, the menu bar
+// on screen, the documents waiting to be delivered, quitting, and the claim
+// on the session bus. The program's entry makes one with the values built at
+// start; a test makes its own with the values it needs. While it lives it is
+// the current runtime, which the functions below act on; one lives at a time.
+// The windows, controls and menu bars tell it what happens through the
+// callbacks of its WindowHost, which it hands to each as it is made.
+class Runtime final {
+public:
+    explicit Runtime(ApplicationInfo info);
+    // Closes the windows that are still open and lets the application object
+    // and its menu bar on screen go.
+    ~Runtime();
+    Runtime(const Runtime&) = delete;
+    Runtime& operator=(const Runtime&) = delete;
+
+    // The runtime that lives now; raises NilObjectException when none does.
+    static Runtime& Current();
+
+    const ApplicationInfo& Info() const;
+    // Whether the event loop has delivered the Open event.
+    bool OpenDelivered() const;
+    // The status the application was asked to end with; 0 while it was not.
+    int QuitStatus() const;
+
+    // What the functions below do.
+    void SetExceptionHelper(ExceptionHelper helper);
+    void Initialize(int& argc, char** argv, const std::function<void()>& startup);
+    int Run();
+    int Shutdown(int status);
+    void RegisterAppObject(const Ref<Application>& app);
+    Ref<Application> AppObject() const;
+    void ShowMenuBar(const Ref<MenuBar>& bar);
+    void Quit(int status);
+    bool Quitting() const;
+    Ref<Window> WindowAt(std::int32_t index) const;
+    std::int32_t WindowCount() const;
+    Ref<Window> ImplicitWindow(std::string_view className) const;
+    void CloseAllWindows();
+    void Dispatch(const std::function<void()>& handler);
+    void UpdateMenus();
+    void ChooseMenuItem(const Ref<MenuItem>& item);
+
+    // What a window is made for.
+    const WindowHost& Host() const;
+
+private:
+    struct State;
+    void DeliverNextDocument();
+    void HandInDocument(const std::filesystem::path& path, std::shared_ptr<ApplicationBus::HandedIn> handedIn);
+    std::optional<int> ClaimApplicationName(std::vector<std::filesystem::path>& documents);
+    void ReportUnhandled(const std::exception_ptr& escaped);
+    void ReleaseWindowsAndApplication();
+    void BringToFront(const std::shared_ptr<Window>& window);
+    QRect KeptClear(const QRect& frame) const;
+    QWidget* DialogParent() const;
+
+    std::unique_ptr<State> state_;
+};
+
+// The framework's operations, on the current runtime -------------------------
+
+// Installs the top-level exception routine through which Dispatch runs
+// program code.
 void RuntimeSetExceptionHelper(ExceptionHelper helper);
 
 // Initialises the framework (the Qt application, the TLS library) for the
@@ -133,11 +181,7 @@ void RuntimeSetExceptionHelper(ExceptionHelper helper);
 // says which documents were not handed over, and why). The launch that owns
 // the name serves the documents later launches hand over, delivering them
 // like those named at start. Without a bus the launch runs on its own.
-void RunFrameworkInitialization(int& argc, char** argv, const ApplicationInfo& info,
-                                const std::function<void()>& startup);
-
-// The info the framework was initialised with (or that a test set).
-const ApplicationInfo& RunningApplicationInfo();
+void RunFrameworkInitialization(int& argc, char** argv, const std::function<void()>& startup);
 
 // Runs the event loop until the application quits and returns the exit
 // status. Open is raised first, then OpenDocument for each document named on
@@ -150,6 +194,7 @@ int RuntimeRun();
 int RuntimeShutdown(int status);
 
 void RuntimeRegisterAppObject(const Ref<Application>& app);
+// The registered application object; nil before, or while no runtime lives.
 Ref<Application> GetAppObject();
 
 // Ends the application with `status`: the event loop returns as soon as the
@@ -173,14 +218,31 @@ void UpdateMenus();
 // its Name, then the application's; a QuitMenuItem nobody handled quits.
 void HandleMenuCommand(const Ref<MenuItem>& item);
 
-// Test support: sets the version data without starting the framework, and
-// resets the runtime's per-process state (windows, application object,
-// quitting flag) between tests.
-void SetApplicationInfoForTesting(const ApplicationInfo& info);
-void ResetRuntimeForTesting();
-// The status of the last Quit (0 when none was requested).
-int QuitStatusForTesting();
-// Whether RuntimeRun has delivered the Open event.
-bool OpenDeliveredForTesting();
+// The program's open windows, frontmost first: WindowAt(0) is the frontmost;
+// nil past the last (and none while no runtime lives).
+Ref<Window> WindowAt(std::int32_t index);
+std::int32_t WindowCount();
+
+// The open window whose class has that registered name, or nil.
+Ref<Window> GetImplicitWindow(std::string_view className);
+
+// Creates a window of class W and constructs it for the current runtime.
+template <class W>
+Ref<W> New() {
+    auto window = std::make_shared<W>();
+    window->Constructor(Runtime::Current().Host());
+    return Ref<W>(std::move(window));
+}
+
+// The single instance of a window class W that registers itself as
+// W::kClassName: the open one, or a new one when none is open.
+template <class W>
+Ref<W> ImplicitInstance() {
+    if (Ref<Window> open = GetImplicitWindow(W::kClassName)) return Cast<W>(open);
+    return New<W>();
+}
+
+// Closes every open window (at shut-down).
+void CloseAllWindows();
 
 }  // namespace platform

@@ -10,10 +10,8 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "platform/Application.h"
 #include "platform/Picture.h"
 #include "platform/QtText.h"
-#include "platform/Window.h"
 
 namespace platform {
 
@@ -45,7 +43,8 @@ QFont PlatformFont(std::string_view family) {
 
 // Control ------------------------------------------------------------------
 
-Control::Control(Window& window, std::string name) : window_(window), name_(std::move(name)) {}
+Control::Control(const ControlSite& site, std::string name)
+    : parent_(site.parent), events_(site.events), name_(std::move(name)) {}
 
 Control::~Control() {
     delete widget_.data();
@@ -191,19 +190,19 @@ protected:
 
     void enterEvent(QEnterEvent* event) override {
         QLabel::enterEvent(event);
-        if (label_.MouseEnter) Dispatch([this] { label_.MouseEnter(label_); });
+        if (label_.MouseEnter) label_.Dispatch([this] { label_.MouseEnter(label_); });
     }
 
     void leaveEvent(QEvent* event) override {
         QLabel::leaveEvent(event);
-        if (label_.MouseExit) Dispatch([this] { label_.MouseExit(label_); });
+        if (label_.MouseExit) label_.Dispatch([this] { label_.MouseExit(label_); });
     }
 
     void mousePressEvent(QMouseEvent* event) override {
         tracking_ = false;
         if (event->button() != Qt::LeftButton || !label_.MouseDown) return QLabel::mousePressEvent(event);
         const QPoint at = event->position().toPoint();
-        Dispatch([&] { tracking_ = label_.MouseDown(label_, at.x(), at.y()); });
+        label_.Dispatch([&] { tracking_ = label_.MouseDown(label_, at.x(), at.y()); });
         event->setAccepted(tracking_);
     }
 
@@ -211,7 +210,7 @@ protected:
         if (event->button() != Qt::LeftButton || !tracking_) return QLabel::mouseReleaseEvent(event);
         tracking_ = false;
         const QPoint at = event->position().toPoint();
-        if (label_.MouseUp) Dispatch([&] { label_.MouseUp(label_, at.x(), at.y()); });
+        if (label_.MouseUp) label_.Dispatch([&] { label_.MouseUp(label_, at.x(), at.y()); });
     }
 
 private:
@@ -221,8 +220,8 @@ private:
     bool tracking_ = false;
 };
 
-Label::Label(Window& window, std::string name) : TextControl(window, std::move(name)) {
-    SetWidget(new LabelView(*this, window.Content()));
+Label::Label(const ControlSite& site, std::string name) : TextControl(site, std::move(name)) {
+    SetWidget(new LabelView(*this, Parent()));
 }
 
 QLabel* Label::LabelWidget() const {
@@ -273,8 +272,8 @@ bool Label::ApplyProperty(const Property& p) {
 
 // PushButton ---------------------------------------------------------------
 
-PushButton::PushButton(Window& window, std::string name) : TextControl(window, std::move(name)) {
-    auto* button = new QPushButton(window.Content());
+PushButton::PushButton(const ControlSite& site, std::string name) : TextControl(site, std::move(name)) {
+    auto* button = new QPushButton(Parent());
     button->setAutoDefault(false);
     QObject::connect(button, &QPushButton::clicked, [this] {
         if (Action) Dispatch([this] { Action(*this); });
@@ -342,13 +341,13 @@ QAccessibleInterface* CanvasAccessible(const QString&, QObject* object) {
 
 }  // namespace
 
-Canvas::Canvas(Window& window, std::string name) : Control(window, std::move(name)) {
+Canvas::Canvas(const ControlSite& site, std::string name) : Control(site, std::move(name)) {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(&CanvasAccessible);
         return true;
     }();
     (void)factoryInstalled;
-    SetWidget(new CanvasWidget(*this, window.Content()));
+    SetWidget(new CanvasWidget(*this, Parent()));
 }
 
 void Canvas::SetBackdrop(const Ref<Picture>& picture) {

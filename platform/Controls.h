@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/EventHost.h"
 #include "platform/Properties.h"
 #include "platform/Ref.h"
 
@@ -17,19 +18,24 @@ class QPushButton;
 namespace platform {
 
 class Picture;
-class Window;
+
+// Where the window that adds a control puts it: the widget its on-screen form
+// stands in (the window's content area), and the runtime its events go to.
+struct ControlSite {
+    QWidget* parent;
+    const EventHost& events;
+};
 
 // A control inside a window, found by its Name. Its on-screen form is a Qt
 // widget in the window's content area, placed by Left, Top, Width and Height.
 class Control {
 public:
-    Control(Window& window, std::string name);
+    Control(const ControlSite& site, std::string name);
     virtual ~Control();
     Control(const Control&) = delete;
     Control& operator=(const Control&) = delete;
 
     const std::string& Name() const { return name_; }
-    Window& ParentWindow() const { return window_; }
     std::int32_t TabIndex() const { return tabIndex_; }
 
     // Applies a design property list, in order.
@@ -45,11 +51,16 @@ public:
 protected:
     // Takes over the control's Qt widget (a child of the window's content).
     void SetWidget(QWidget* widget);
+    QWidget* Parent() const { return parent_; }
+    // Runs an event handler of the control's as program code on behalf of
+    // the event.
+    void Dispatch(const std::function<void()>& handler) const { events_.dispatch(handler); }
     // Applies one design property; false when the control has no such property.
     virtual bool ApplyProperty(const Property& property);
 
 private:
-    Window& window_;
+    QPointer<QWidget> parent_;
+    const EventHost& events_;
     std::string name_;
     QPointer<QWidget> widget_;
     std::int32_t tabIndex_ = 0;
@@ -85,7 +96,7 @@ private:
 // as plain text, read as UTF-8 (invalid bytes show as U+FFFD).
 class Label : public TextControl {
 public:
-    Label(Window& window, std::string name);
+    Label(const ControlSite& site, std::string name);
 
     const std::string& Text() const { return text_; }
     void SetText(std::string text);
@@ -115,7 +126,7 @@ private:
 // answers the Return key, its cancel button the Escape key.
 class PushButton : public TextControl {
 public:
-    PushButton(Window& window, std::string name);
+    PushButton(const ControlSite& site, std::string name);
 
     const std::string& Caption() const { return caption_; }
     void SetCaption(std::string caption);
@@ -140,7 +151,7 @@ private:
 // Assistive technology sees it as a picture (named by its AccessibleName).
 class Canvas : public Control {
 public:
-    Canvas(Window& window, std::string name);
+    Canvas(const ControlSite& site, std::string name);
 
     Ref<Picture> Backdrop() const { return backdrop_; }
     void SetBackdrop(const Ref<Picture>& picture);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,5 +68,24 @@ class QuitMenuItem : public MenuItem {};
 
 // The root of a menu tree, installed on the application and on windows.
 class MenuBar : public MenuItem {};
+
+// A handler bound to a menu item's Name; its result says whether it handled
+// the choice.
+using MenuHandler = std::function<bool()>;
+
+// The handlers that an application or a window binds to menu item names.
+class MenuHandlers {
+public:
+    void Add(std::string name, MenuHandler handler) { handlers_[std::move(name)] = std::move(handler); }
+    // Runs the handler bound to `name`; false when none is bound or it did not
+    // handle the choice.
+    bool Run(std::string_view name) const {
+        const auto found = handlers_.find(name);
+        return found != handlers_.end() && found->second && found->second();
+    }
+
+private:
+    std::map<std::string, MenuHandler, std::less<>> handlers_;
+};
 
 }  // namespace platform

@@ -9,17 +9,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "platform/Application.h"
 #include "platform/QtText.h"
 
 namespace platform {
 
 namespace {
-
-std::vector<MenuBarView*>& Views() {
-    static std::vector<MenuBarView*> views;
-    return views;
-}
 
 // "Cmd+O" -> Ctrl+O, which Qt shows and handles as Command+O on macOS.
 QKeySequence Shortcut(const std::string& text) {
@@ -38,26 +32,25 @@ QAction::MenuRole Role(const Ref<MenuItem>& item) {
 
 }  // namespace
 
-MenuBarView::MenuBarView(const Ref<MenuBar>& bar, QWidget* parent) : bar_(new QMenuBar(parent)) {
+MenuBarView::MenuBarView(const Ref<MenuBar>& bar, QWidget* parent, const EventHost& events)
+    : events_(events), bar_(new QMenuBar(parent)) {
     for (std::int32_t index = 0; index < bar->Count(); ++index) {
         const Ref<MenuItem> menuItem = bar->Item(index);
         QMenu* menu = bar_->addMenu(PlainCaption(menuItem->Text()));
-        QObject::connect(menu, &QMenu::aboutToShow, [] { UpdateMenus(); });
+        QObject::connect(menu, &QMenu::aboutToShow, [this] { events_.updateMenus(); });
         entries_.push_back({menuItem, menu->menuAction(), menu});
         AddItems(menu, menuItem);
     }
-    Views().push_back(this);
     Sync();
 }
 
-MenuBarView::MenuBarView(const Ref<MenuBar>& bar, QWidget* window, ShortcutsOnly) : shortcutsOnly_(true) {
+MenuBarView::MenuBarView(const Ref<MenuBar>& bar, QWidget* window, const EventHost& events, ShortcutsOnly)
+    : events_(events), shortcutsOnly_(true) {
     AddShortcuts(window, bar);
-    Views().push_back(this);
     Sync();
 }
 
 MenuBarView::~MenuBarView() {
-    std::erase(Views(), this);
     delete bar_.data();
     if (shortcutsOnly_) {
         for (const Entry& entry : entries_) delete entry.action.data();
@@ -85,7 +78,7 @@ void MenuBarView::AddItems(QMenu* menu, const Ref<MenuItem>& parent) {
 
 void MenuBarView::BindCommand(QAction* action, const Ref<MenuItem>& item) {
     action->setShortcut(Shortcut(item->KeyboardShortcut()));
-    QObject::connect(action, &QAction::triggered, [item] { HandleMenuCommand(item); });
+    QObject::connect(action, &QAction::triggered, [this, item] { events_.chooseMenuItem(item); });
     entries_.push_back({item, action, nullptr});
 }
 
@@ -123,15 +116,9 @@ void MenuBarView::Sync() {
     }
 }
 
-const std::vector<MenuBarView*>& MenuBarView::All() {
-    return Views();
-}
-
 // MenuBarWindow --------------------------------------------------------------
 
 namespace {
-
-MenuBarWindow* currentMenuBarWindow = nullptr;
 
 // Narrower than this, a window manager's title bar has no room left for the
 // title beside its buttons.
@@ -139,7 +126,9 @@ constexpr int kMinimumMenuBarWindowWidth = 240;
 
 }  // namespace
 
-MenuBarWindow::MenuBarWindow(const Ref<MenuBar>& bar, const QString& title) : view_(bar, this) {
+MenuBarWindow::MenuBarWindow(const Ref<MenuBar>& bar, const QString& title, const EventHost& events,
+                             std::function<void()> closed)
+    : view_(bar, this, events), events_(events), closed_(std::move(closed)) {
     setWindowTitle(title);
     // A close box (which quits) and a minimise button; no maximise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -150,21 +139,11 @@ MenuBarWindow::MenuBarWindow(const Ref<MenuBar>& bar, const QString& title) : vi
     const QSize menus = view_.Bar()->sizeHint();
     setFixedSize(std::max(menus.width(), kMinimumMenuBarWindowWidth), menus.height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().topLeft());
-    currentMenuBarWindow = this;
 }
 
-MenuBarWindow::~MenuBarWindow() {
-    if (currentMenuBarWindow == this) currentMenuBarWindow = nullptr;
-}
-
-MenuBarWindow* MenuBarWindow::Current() {
-    return currentMenuBarWindow;
-}
-
-QRect MenuBarWindow::KeptClear(const QRect& frame) {
-    const MenuBarWindow* bar = Current();
-    if (!bar || !bar->isVisible()) return frame;
-    const QRect taken = bar->frameGeometry();
+QRect MenuBarWindow::KeptClear(const QRect& frame) const {
+    if (!isVisible()) return frame;
+    const QRect taken = frameGeometry();
     if (!frame.intersects(taken)) return frame;
     return frame.translated(0, taken.bottom() + 1 - frame.top());
 }
@@ -177,12 +156,12 @@ void MenuBarWindow::BringToFront() {
 
 void MenuBarWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange) UpdateMenus();
+    if (event->type() == QEvent::ActivationChange) events_.updateMenus();
 }
 
 void MenuBarWindow::closeEvent(QCloseEvent* event) {
     event->accept();
-    Quit(0);
+    closed_();
 }
 
 }  // namespace platform

@@ -5,6 +5,9 @@
 #include <QWidget>
 #include <vector>
 
+#include <functional>
+
+#include "platform/EventHost.h"
 #include "platform/Menu.h"
 
 class QAction;
@@ -14,17 +17,18 @@ namespace platform {
 
 // The on-screen form of a menu tree: a QMenuBar with one QMenu per menu and
 // one QAction per command, built when the bar is installed. Choosing an
-// action runs the item's command; every menu update brings the actions'
-// enabled states in line with the items'.
+// action tells `events`, which runs the item's command; a menu about to open
+// asks it to update the menus first. Sync brings the actions' enabled states
+// in line with the items'.
 class MenuBarView {
 public:
     // `parent` nullptr makes the bar the application's global menu bar (macOS).
-    MenuBarView(const Ref<MenuBar>& bar, QWidget* parent);
+    MenuBarView(const Ref<MenuBar>& bar, QWidget* parent, const EventHost& events);
     // The bar's keyboard shortcuts alone, for a window that shows no menu bar
     // of its own: one invisible action per command that has a shortcut, on
     // `window`, so that the commands answer their keys there too.
     struct ShortcutsOnly {};
-    MenuBarView(const Ref<MenuBar>& bar, QWidget* window, ShortcutsOnly);
+    MenuBarView(const Ref<MenuBar>& bar, QWidget* window, const EventHost& events, ShortcutsOnly);
     ~MenuBarView();
     MenuBarView(const MenuBarView&) = delete;
     MenuBarView& operator=(const MenuBarView&) = delete;
@@ -32,9 +36,6 @@ public:
     // The QMenuBar; nullptr for the shortcuts alone.
     QMenuBar* Bar() const { return bar_; }
     void Sync();
-
-    // Every view on screen, for menu updates.
-    static const std::vector<MenuBarView*>& All();
 
 private:
     void AddItems(QMenu* menu, const Ref<MenuItem>& parent);
@@ -47,6 +48,7 @@ private:
         QPointer<QAction> action;
         QPointer<QMenu> menu;  // set for items that hold a menu
     };
+    const EventHost& events_;
     QPointer<QMenuBar> bar_;
     bool shortcutsOnly_ = false;  // the actions sit on a window, not in menus
     std::vector<Entry> entries_;
@@ -57,20 +59,19 @@ private:
 // updates and quit with no other window open. It stands where a global menu
 // bar would, at the top-left of the screen's available area, as wide as its
 // menus need and fixed in size; the program's centred windows open clear of
-// it. Closing it quits.
+// it. Closing it calls `closed` (which quits).
 class MenuBarWindow final : public QWidget {
 public:
-    MenuBarWindow(const Ref<MenuBar>& bar, const QString& title);
-    ~MenuBarWindow() override;
+    MenuBarWindow(const Ref<MenuBar>& bar, const QString& title, const EventHost& events,
+                  std::function<void()> closed);
 
-    // The window that shows the application's menu bar, or nullptr.
-    static MenuBarWindow* Current();
-    // `frame` (a window's frame on screen), moved down clear of the shown
-    // menu-bar window when it would cover it, as it would stand clear of a
+    // `frame` (a window's frame on screen), moved down clear of this window
+    // while it shows when it would cover it, as it would stand clear of a
     // global menu bar.
-    static QRect KeptClear(const QRect& frame);
+    QRect KeptClear(const QRect& frame) const;
     // Shows it in front of the application's other windows and activates it.
     void BringToFront();
+    void Sync() { view_.Sync(); }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -78,6 +79,8 @@ protected:
 
 private:
     MenuBarView view_;
+    const EventHost& events_;
+    std::function<void()> closed_;
 };
 
 }  // namespace platform

@@ -18,18 +18,6 @@ namespace platform {
 
 namespace {
 
-// The program's open windows, frontmost first.
-std::vector<std::shared_ptr<Window>>& OpenWindows() {
-    static std::vector<std::shared_ptr<Window>> windows;
-    return windows;
-}
-
-void BringToFront(const std::shared_ptr<Window>& window) {
-    auto& windows = OpenWindows();
-    std::erase(windows, window);
-    windows.insert(windows.begin(), window);
-}
-
 // The content area: holds the controls and has the window's design size.
 class ContentWidget final : public QWidget {
 public:
@@ -60,7 +48,7 @@ protected:
         QWidget::changeEvent(event);
         if (event->type() == QEvent::ActivationChange) {
             if (isActiveWindow()) window_.Activated();
-            UpdateMenus();
+            window_.Host().events.updateMenus();
         }
     }
 
@@ -111,15 +99,21 @@ QWidget* Window::Content() const {
     return widget_->Content();
 }
 
-void Window::Constructor() {
+const WindowHost& Window::Host() const {
+    if (!host_) throw NilObjectException("The window has not been constructed.");
+    return *host_;
+}
+
+void Window::Constructor(const WindowHost& host) {
+    host_ = &host;
     widget_ = new WindowWidget(*this);
     Layout();
 #ifndef Q_OS_MACOS
     // The global menu bar answers its shortcuts everywhere; a window's own bar
     // answers them while the window is active, and so must a window without one.
     if (!menuBar_) {
-        if (Ref<Application> app = GetAppObject(); app && app->MenuBar()) {
-            menuBarView_ = std::make_unique<MenuBarView>(app->MenuBar(), widget_, MenuBarView::ShortcutsOnly{});
+        if (const Ref<platform::MenuBar> bar = host.applicationMenuBar()) {
+            menuBarView_ = std::make_unique<MenuBarView>(bar, widget_, host.events, MenuBarView::ShortcutsOnly{});
         }
     }
 #endif
@@ -127,7 +121,7 @@ void Window::Constructor() {
     ApplyTabOrder();
     AddMenuHandlers(Ref<Window>(shared_from_this()));
     open_ = true;
-    OpenWindows().push_back(shared_from_this());
+    host.opened(shared_from_this());
     try {
         Event_Open();
     } catch (...) {
@@ -237,7 +231,7 @@ void Window::SetMenuBar(const Ref<platform::MenuBar>& bar) {
     menuBar_ = bar;
     menuBarView_.reset();
     if (bar) {
-        menuBarView_ = std::make_unique<MenuBarView>(bar, widget_);
+        menuBarView_ = std::make_unique<MenuBarView>(bar, widget_, Host().events);
         widget_->layout()->setMenuBar(menuBarView_->Bar());
     }
     widget_->resize(widget_->layout()->sizeHint());
@@ -249,35 +243,39 @@ void Window::Show() {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame(QPoint(), widget_->size());
             frame.moveCenter(screen->availableGeometry().center());
-            widget_->move(MenuBarWindow::KeptClear(frame).topLeft());
+            widget_->move(Host().keptClear(frame).topLeft());
         }
     }
     placed_ = true;
     widget_->showNormal();
     widget_->raise();
     widget_->activateWindow();
-    BringToFront(shared_from_this());
-    UpdateMenus();
+    Host().inFront(shared_from_this());
+    Host().events.updateMenus();
 }
 
 void Window::Close() {
     if (!open_) return;
     open_ = false;
     auto self = shared_from_this();
-    std::erase(OpenWindows(), self);
+    Host().closed(self);
     widget_->hide();
     // Released once the current event is over: the close may come from one of
     // the window's own handlers, which must not be destroyed under it.
     QTimer::singleShot(0, [self] {});
-    UpdateMenus();
+    Host().events.updateMenus();
 }
 
 void Window::ClosedByUser() {
-    Dispatch([this] { Close(); });
+    Host().events.dispatch([this] { Close(); });
 }
 
 void Window::Activated() {
-    if (open_) BringToFront(shared_from_this());
+    if (open_) Host().inFront(shared_from_this());
+}
+
+void Window::SyncMenuBar() {
+    if (menuBarView_) menuBarView_->Sync();
 }
 
 void Window::AdoptControl(std::shared_ptr<Control> control) {
@@ -320,30 +318,6 @@ Ref<Control> Window::ControlByName(std::string_view name) const {
         if (control->Name() == name) return Ref<Control>(control);
     }
     return nullptr;
-}
-
-Ref<Window> WindowAt(std::int32_t index) {
-    const auto& windows = OpenWindows();
-    if (index < 0 || static_cast<std::size_t>(index) >= windows.size()) return nullptr;
-    return Ref<Window>(windows[static_cast<std::size_t>(index)]);
-}
-
-std::int32_t WindowCount() {
-    return static_cast<std::int32_t>(OpenWindows().size());
-}
-
-Ref<Window> GetImplicitWindow(std::string_view className) {
-    for (const auto& window : OpenWindows()) {
-        if (window->ClassName() == className) return Ref<Window>(window);
-    }
-    return nullptr;
-}
-
-void CloseAllWindows() {
-    while (!OpenWindows().empty()) {
-        auto window = OpenWindows().front();
-        window->Close();
-    }
 }
 
 }  // namespace platform

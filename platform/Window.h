@@ -1,33 +1,52 @@
 #pragma once
 
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/Application.h"
+#include "platform/Controls.h"
 #include "platform/Design.h"
+#include "platform/EventHost.h"
+#include "platform/Menu.h"
 #include "platform/Properties.h"
 #include "platform/Ref.h"
 
 namespace platform {
 
-class Canvas;
-class Control;
-class Label;
-class MenuBar;
 class Picture;
-class PushButton;
 class MenuBarView;
+class Window;
 class WindowWidget;
+
+// What a window tells the runtime that holds the open windows, beyond the
+// user's doings in it, and what it asks of that runtime: callbacks that the
+// runtime connects.
+struct WindowHost {
+    EventHost events;
+    // The window opened: it joins the open windows, behind the others.
+    std::function<void(const std::shared_ptr<Window>& window)> opened;
+    // It came to the front (shown, or activated by the user).
+    std::function<void(const std::shared_ptr<Window>& window)> inFront;
+    // It closed: it leaves the open windows.
+    std::function<void(const std::shared_ptr<Window>& window)> closed;
+    // The application's menu bar, whose shortcuts a window without a menu bar
+    // of its own answers; nil when there is none.
+    std::function<Ref<MenuBar>()> applicationMenuBar;
+    // `frame` (a window's frame on screen), moved clear of what the
+    // application shows at the screen's edge, as a global menu bar is.
+    std::function<QRect(const QRect& frame)> keptClear;
+};
 
 // A top-level window of the program. A window class derives from Window,
 // names itself through ClassName, and builds itself in its construction
-// hooks; New<W>() creates and constructs one. An open window is held by the
-// framework's window list until it closes.
+// hooks; New<W>() (Application.h) creates one and constructs it for the
+// runtime, which holds it while it is open.
 class Window : public std::enable_shared_from_this<Window> {
 public:
     Window();
@@ -38,12 +57,12 @@ public:
     // The class's registered name, by which GetImplicitWindow finds it.
     virtual std::string_view ClassName() const = 0;
 
-    // Builds the window: Layout, CreateControls, AddMenuHandlers, then the
-    // Open event; a window whose Visible property is true is then shown. An
-    // error that escapes the Open event closes the window and passes on. A
-    // window that installs no menu bar of its own answers the shortcuts of the
-    // application's menu bar (where there is no global menu bar).
-    void Constructor();
+    // Builds the window for `host`: Layout, CreateControls, AddMenuHandlers,
+    // then the Open event; a window whose Visible property is true is then
+    // shown. An error that escapes the Open event closes the window and passes
+    // on. A window that installs no menu bar of its own answers the shortcuts
+    // of the application's menu bar (where there is no global menu bar).
+    void Constructor(const WindowHost& host);
 
     // Construction hooks and events.
     virtual void Layout() {}
@@ -72,7 +91,7 @@ public:
     // Creates a control of class C in the window under `name`.
     template <class C>
     Ref<C> AddControl(const std::string& name) {
-        auto control = std::make_shared<C>(*this, name);
+        auto control = std::make_shared<C>(ControlSite{Content(), Host().events}, name);
         AdoptControl(control);
         return Ref<C>(std::move(control));
     }
@@ -93,6 +112,10 @@ public:
     QWidget* Widget() const;
     QWidget* Content() const;
 
+    // Brings its menu bar on screen (or the shortcuts it answers) in line
+    // with the items' enabled states.
+    void SyncMenuBar();
+
 private:
     friend class WindowWidget;
     void AdoptControl(std::shared_ptr<Control> control);
@@ -100,7 +123,9 @@ private:
     void ApplyTabOrder();
     void ClosedByUser();
     void Activated();
+    const WindowHost& Host() const;
 
+    const WindowHost* host_ = nullptr;  // from Constructor on
     QPointer<WindowWidget> widget_;
     std::string title_;
     Ref<platform::MenuBar> menuBar_;
@@ -126,32 +151,5 @@ private:
         bool maximizeButton = true;
     } design_;
 };
-
-// Creates a window of class W and constructs it.
-template <class W>
-Ref<W> New() {
-    auto window = std::make_shared<W>();
-    window->Constructor();
-    return Ref<W>(std::move(window));
-}
-
-// The program's open windows, frontmost first: WindowAt(0) is the frontmost;
-// nil past the last.
-Ref<Window> WindowAt(std::int32_t index);
-std::int32_t WindowCount();
-
-// The open window whose class has that registered name, or nil.
-Ref<Window> GetImplicitWindow(std::string_view className);
-
-// The single instance of a window class W that registers itself as
-// W::kClassName: the open one, or a new one when none is open.
-template <class W>
-Ref<W> ImplicitInstance() {
-    if (Ref<Window> open = GetImplicitWindow(W::kClassName)) return Cast<W>(open);
-    return New<W>();
-}
-
-// Closes every open window (at shut-down).
-void CloseAllWindows();
 
 }  // namespace platform

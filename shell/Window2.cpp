@@ -24,7 +24,7 @@ Ref<Picture>& morvelCache() { static Ref<Picture> pic; return pic; }
 }  // namespace
 
 Ref<Picture> morvel() {
-    return LoadResourcePicture(RunningApplicationInfo().resourcesFolder, morvelCache(), "morvel.tif");
+    return LoadResourcePicture(Runtime::Current().Info().resourcesFolder, morvelCache(), "morvel.tif");
 }
 
 void ForgetLogoForTesting() {

@@ -45,7 +45,8 @@ public:
 platform::Ref<platform::Picture> morvel();
 
 // Empties the logo's cache, so that a test starts from a fresh process's state
-// whatever ran before it.
+// whatever ran before it. It stays global because the logo's accessor is: a
+// process-wide function whose picture, once loaded, lives as long as the process.
 void ForgetLogoForTesting();
 
 }  // namespace halvoric

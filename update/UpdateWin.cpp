@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "platform/Application.h"
 #include "platform/Design.h"
 #include "platform/Desktop.h"
 #include "product/Product.h"

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,20 +68,21 @@ protected:
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
         int argc = static_cast<int>(arguments.size());
-        const platform::ApplicationInfo info{
-            .name = "Halvoric", .applicationId = kApplicationId, .handOverTimeout = kShortBound};
+        std::optional<platform::Runtime> runtime(
+            std::in_place, platform::ApplicationInfo{
+                               .name = "Halvoric", .applicationId = kApplicationId, .handOverTimeout = kShortBound});
         const std::filesystem::path said = folder.File("said");
         std::fflush(stderr);
         const int terminal = ::dup(STDERR_FILENO);
         const int file = ::open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(file, STDERR_FILENO);
         ::close(file);
-        platform::RunFrameworkInitialization(argc, argv.data(), info, [] { ADD_FAILURE() << "the launch started"; });
+        platform::RunFrameworkInitialization(argc, argv.data(), [] { ADD_FAILURE() << "the launch started"; });
         const int status = platform::RuntimeRun();
         std::fflush(stderr);
         ::dup2(terminal, STDERR_FILENO);
         ::close(terminal);
-        platform::ResetRuntimeForTesting();
+        runtime.reset();
         std::ifstream in(said);
         return {status, std::string(std::istreambuf_iterator<char>(in), {})};
     }

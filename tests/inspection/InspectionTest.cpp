@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "platform/Exceptions.h"
-#include "platform/Window.h"
+#include "platform/Application.h"
 #include "tests/support/CraftedDocument.h"
 
 namespace halvoric {

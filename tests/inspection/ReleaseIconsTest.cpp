@@ -65,7 +65,7 @@ TEST(ReleaseIconFiles, CommittedPicturesLoadAtTheirSizesAndDiffer) {
     const fs::path resources = platform::InstallationResourcesFolder(platform::ExecutableFile());
     ASSERT_TRUE(fs::is_directory(resources));
     EXPECT_EQ(fs::canonical(resources), fs::canonical(HALVORIC_RESOURCES_BUILD_DIR));
-    testing::UseResources(resources);
+    const platform::Runtime runtime(testing::TestApplicationInfo());
 
     std::array<Ref<Picture>, 8> icons;
     for (std::size_t i = 0; i < icons.size(); ++i) {

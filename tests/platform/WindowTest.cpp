@@ -39,8 +39,7 @@ public:
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetRuntimeForTesting(); }
-    void TearDown() override { ResetRuntimeForTesting(); }
+    Runtime runtime{{}};
 };
 
 TEST(RefTest, ANilObjectRaisesAndACastChecksTheClass) {
@@ -135,7 +134,7 @@ TEST_F(WindowTest, AnEscapingErrorIsReportedOnceAndEndsTheApplication) {
         throw NilObjectException();
     });
     EXPECT_TRUE(Quitting());
-    EXPECT_EQ(QuitStatusForTesting(), 1);
+    EXPECT_EQ(runtime.QuitStatus(), 1);
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_NE(desktop.messages[0].find("NilObjectException"), std::string::npos);
     SetDesktopServices(nullptr);

@@ -167,13 +167,13 @@ TEST_F(AboutWindowTest, AboutItemShowsOneWindowAndCloseLetsTheNextChoiceBuildAFr
 }
 
 TEST_F(AboutWindowTest, VersionLabelIsVerAndBlankFollowedByTheLongVersionAsItIs) {
-    testing::UseVersion(1, 2, 0, "");
+    Start(testing::TestApplicationInfo(1, 2, 0, ""));
     Ref<Window2> window = ChooseAbout();
     ASSERT_TRUE(window);
     EXPECT_EQ(window->StaticText5()->Text(), "Ver. ");
     window->Close();
 
-    testing::UseVersion(1, 10, 3, "1.10.3 β");
+    Start(testing::TestApplicationInfo(1, 10, 3, "1.10.3 β"));
     window = ChooseAbout();
     ASSERT_TRUE(window);
     EXPECT_EQ(window->StaticText5()->Text(), "Ver. 1.10.3 β");
@@ -317,8 +317,8 @@ TEST_F(AboutWindowTest, LinksOpenOnReleaseWhereverTheButtonIsReleased) {
 class AboutLogoTest : public AboutWindowTest {
 protected:
     void SetUp() override {
+        info.resourcesFolder = Resources();
         AboutWindowTest::SetUp();
-        testing::UseResources(Resources());
     }
 
     fs::path Resources() const { return root_.Path() / "Resources"; }

@@ -61,7 +61,7 @@ protected:
         AppFixture::TearDown();
     }
 
-    static QWidget* BarWindow() { return platform::MenuBarWindow::Current(); }
+    static QWidget* BarWindow() { return testing::MenuBarHost(); }
 
     // Makes `widget`'s window the active one, as a click on it would.
     static void Activate(QWidget* widget) {
@@ -95,7 +95,7 @@ TEST_F(MenuBarWindowTest, CtrlQWithTheAboutWindowActiveQuits) {
     Activate(about->Widget());
     Press(about->Widget(), Qt::Key_Q);
     EXPECT_TRUE(platform::Quitting());
-    EXPECT_EQ(platform::QuitStatusForTesting(), 0);
+    EXPECT_EQ(runtime->QuitStatus(), 0);
     EXPECT_FALSE(AnyAmbiguousShortcut());
 }
 

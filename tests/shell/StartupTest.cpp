@@ -121,7 +121,6 @@ TEST_F(LaunchTest, ASecondLaunchWithTheSameQApplicationAddsNothingToIt) {
         });
         EXPECT_EQ(status, 0) << launch;
         EXPECT_EQ(platform::WindowCount(), 1) << launch;
-        Reset();
     }
     EXPECT_NE(childrenWhenRunning[0], -1);
     EXPECT_EQ(childrenWhenRunning[1], childrenWhenRunning[0]);
@@ -161,7 +160,6 @@ TEST_F(LaunchTest, ADocumentHandedInWhileAMessageIsUpWaitsForItAndIsNeverTakenWh
     EXPECT_EQ(desktop.messages.size(), 1u);
 
     // The open-file dialog's document cannot be read: its message, then the end.
-    Reset();
     desktop.messages.clear();
     desktop.fileToChoose = folder.File("missing.indd");
     const int ended = Launch({}, [] { return true; }, [&] { platform::HandleMenuCommand(hiraku()); });
@@ -235,7 +233,7 @@ TEST_F(ShellTest, StartUpRegistersTheDocumentTypeAndInstallsTheOneMenuBar) {
     EXPECT_EQ(FileTypes::Indd(), "indd");
     EXPECT_EQ(App()->MenuBar(), Menu::Instance());
     EXPECT_EQ(CompactVersion(), "120");
-    testing::UseVersion(1, 10, 3, "1.10.3");
+    Start(testing::TestApplicationInfo(1, 10, 3, "1.10.3"));
     EXPECT_EQ(CompactVersion(), "1103");
 
     ReleaseModuleState();

@@ -39,7 +39,6 @@ using halvoric::testing::AppFixture;
 using halvoric::testing::Command;
 using halvoric::testing::LaunchFixture;
 using halvoric::testing::MenuBarHost;
-using halvoric::testing::UseVersion;
 using halvoric::testing::WaitFor;
 using platform::Ref;
 using testsupport::TestClock;
@@ -65,14 +64,14 @@ std::string ExpectedRequest(const TlsTestServer& server, const std::string& path
            "Content-length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
 }
 
-// Points the running application's service at `port` on 127.0.0.1, trusted by
-// the test CA, with its time-outs on `clock`.
-void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
-    platform::ApplicationInfo info = halvoric::App()->Info();
+// `info` with the service at `port` on 127.0.0.1, trusted by the test CA,
+// with its time-outs on `clock`.
+platform::ApplicationInfo ServiceAt(platform::ApplicationInfo info, int port,
+                                    std::shared_ptr<const platform::Clock> clock) {
     info.serviceHost = "127.0.0.1:" + std::to_string(port);
     info.connectionSettings = TlsTestServer::TrustingSettings();
     info.clock = std::move(clock);
-    platform::SetApplicationInfoForTesting(info);
+    return info;
 }
 
 // Visible top-level windows with that title.
@@ -101,6 +100,11 @@ Ref<UpdateWin> OpenNotice() {
 
 class UpdateCheckTest : public AppFixture {
 protected:
+    // Starts the application anew with its service at `port`.
+    void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
+        Start(ServiceAt(info, port, std::move(clock)));
+    }
+
     // What a user does: bring the window with the menu bar to the front and
     // press Ctrl+R. The check runs to its end inside the key press.
     void PressUpdateCheckShortcut() {
@@ -176,6 +180,8 @@ TEST_F(UpdateCheckTest, TrueShowsTheOneUpdateNoticeAndASecondTrueShowsTheSameOne
 }
 
 TEST_F(UpdateCheckTest, AResultWindowsMenuBarRunsTheSameCheck) {
+    TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
+    PointServiceAt(server.Port());
     halvoric::testing::TemporaryFolder folder;
     const auto document =
         halvoric::testing::CraftedDocument(halvoric::HeaderLayout::LittleEndian, 0x07, 4096).WriteTo(folder.File("a.indd"));
@@ -185,8 +191,6 @@ TEST_F(UpdateCheckTest, AResultWindowsMenuBarRunsTheSameCheck) {
     ASSERT_EQ(result->windowTitle(), QStringLiteral("a.indd"));
     ASSERT_NE(Command(result, QStringLiteral("Update Check")), nullptr);
 
-    TlsTestServer server(TlsTestServer::Reply(HttpReply("true")));
-    PointServiceAt(server.Port());
     for (int check = 1; check <= 2; ++check) {
         SCOPED_TRACE("check " + std::to_string(check));
         result->activateWindow();
@@ -224,7 +228,7 @@ TEST_F(UpdateCheckTest, TwoChecksInARowUseTwoConnections) {
 }
 
 TEST_F(UpdateCheckTest, TheVersionSentFollowsTheApplicationsVersionData) {
-    UseVersion(1, 10, 3, "1.10.3");
+    Start(halvoric::testing::TestApplicationInfo(1, 10, 3, "1.10.3"));
     TlsTestServer server(TlsTestServer::Reply(HttpReply("false")));
     PointServiceAt(server.Port());
     PressUpdateCheckShortcut();
@@ -308,11 +312,9 @@ TEST_F(UpdateCheckTest, AServiceThatNeverAnswersFailsAtTheFirstTickAfterTenSecon
 
 class LaunchReportTest : public LaunchFixture {
 protected:
-    // The service the launch reports to: `port` on 127.0.0.1, trusted by the
-    // test CA, with its time-outs on `clock`.
+    // The service the launch reports to.
     void PointServiceAt(int port, std::shared_ptr<const platform::Clock> clock = platform::SystemClock()) {
-        serviceHost = "127.0.0.1:" + std::to_string(port);
-        serviceClock = std::move(clock);
+        info = ServiceAt(info, port, std::move(clock));
     }
 
     struct Launch {
@@ -333,11 +335,10 @@ protected:
         Launch launch;
         QElapsedTimer clock;
         clock.start();
-        info = halvoric::testing::TestApplicationInfo(
-            major, minor, bug, std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(bug));
-        info.serviceHost = serviceHost;
-        info.connectionSettings = TlsTestServer::TrustingSettings();
-        info.clock = serviceClock;
+        info.majorVersion = major;
+        info.minorVersion = minor;
+        info.bugVersion = bug;
+        info.longVersion = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(bug);
         const auto usableAndLingered = [&] {
             if (launch.usableAfterMs < 0) {
                 QAction* check = Command(MenuBarHost(), QStringLiteral("Update Check"));
@@ -355,9 +356,6 @@ protected:
                                                   [] { Command(MenuBarHost(), QStringLiteral("Quit"))->trigger(); });
         return launch;
     }
-
-    std::string serviceHost = halvoric::testing::kClosedServiceHost;
-    std::shared_ptr<const platform::Clock> serviceClock = platform::SystemClock();
 };
 
 // The launch report's own second is checked below. The tests of the road on
@@ -422,8 +420,8 @@ TEST_F(LaunchReportTest, AServiceThatNeverAnswersTheConnectionLeavesTheMenuBarUs
     testsupport::UnansweredListener unanswered("127.0.0.2", port);
     ASSERT_TRUE(unanswered.Listening());
     TestClock clock;
-    serviceHost = "127.0.0.2:" + std::to_string(port);
-    serviceClock = clock;
+    info = ServiceAt(info, port, clock);
+    info.serviceHost = "127.0.0.2:" + std::to_string(port);
     clock.Run();
     const Launch launch = Run(1, 2, 0, {}, 0);
     EXPECT_EQ(launch.exitStatus, 0);

@@ -284,8 +284,7 @@ TEST_F(VersionCheckTest, EveryDocumentGetsAWindowOfItsOwn) {
 TEST_F(VersionCheckTest, AFileThatCannotBeReadShowsTheMessageAndEndsTheApplication) {
     const auto expectFailure = [this](const fs::path& path, const std::string& name) {
         desktop.messages.clear();
-        platform::ResetRuntimeForTesting();
-        Startup();
+        Start(info);
         const Shown shown = Inspect(path);
         EXPECT_EQ(shown.title, name);
         EXPECT_EQ(shown.fileName, name);
@@ -293,7 +292,7 @@ TEST_F(VersionCheckTest, AFileThatCannotBeReadShowsTheMessageAndEndsTheApplicati
         ASSERT_EQ(desktop.messages.size(), 1u);
         EXPECT_EQ(desktop.messages[0], "エラーが起こりましたので\n終了します");
         EXPECT_TRUE(platform::Quitting());
-        EXPECT_EQ(platform::QuitStatusForTesting(), 0);
+        EXPECT_EQ(runtime->QuitStatus(), 0);
     };
     expectFailure(folder.File("missing.indd"), "missing.indd");
     fs::create_directory(folder.File("folder.indd"));

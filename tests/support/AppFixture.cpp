@@ -32,34 +32,40 @@ QAction* Command(const QWidget* window, const QString& caption) {
 }
 
 void LaunchFixture::SetUp() {
-    Reset();
-    platform::SetApplicationInfoForTesting(info);
     platform::SetDesktopServices(std::make_unique<RecordingDesktop>(desktop));
+    Start(info);
 }
 
 void LaunchFixture::TearDown() {
-    Reset();
+    Stop();
     platform::SetDesktopServices(nullptr);
 }
 
-void LaunchFixture::Reset() {
-    platform::ResetRuntimeForTesting();
+void LaunchFixture::Start(const platform::ApplicationInfo& with) {
+    Stop();
+    info = with;
+    runtime.emplace(info);
+}
+
+void LaunchFixture::Stop() {
+    runtime.reset();
     ReleaseModuleState();
 }
 
 int LaunchFixture::Launch(const std::vector<std::string>& documents, const std::function<bool()>& ready,
                           const std::function<void()>& whenRunning) {
+    LaunchFixture::Start(info);
     std::vector<std::string> arguments{"halvoric"};
     arguments.insert(arguments.end(), documents.begin(), documents.end());
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     int argc = static_cast<int>(arguments.size());
-    platform::RunFrameworkInitialization(argc, argv.data(), info, &Startup);
+    platform::RunFrameworkInitialization(argc, argv.data(), &Startup);
 
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!platform::OpenDeliveredForTesting() || !ready()) return;
+        if (!runtime->OpenDelivered() || !ready()) return;
         poll.stop();
         whenRunning();
     });
@@ -71,8 +77,8 @@ int LaunchFixture::Launch(const std::vector<std::string>& documents, const std::
     return platform::RuntimeRun();
 }
 
-void AppFixture::SetUp() {
-    LaunchFixture::SetUp();
+void AppFixture::Start(const platform::ApplicationInfo& with) {
+    LaunchFixture::Start(with);
     Startup();
 }
 

@@ -20,25 +20,16 @@ platform::ApplicationInfo TestApplicationInfo(int major, int minor, int bug, con
             .resourcesFolder = platform::InstallationResourcesFolder(platform::ExecutableFile())};
 }
 
-void UseVersion(int major, int minor, int bug, const std::string& longVersion) {
-    platform::SetApplicationInfoForTesting(TestApplicationInfo(major, minor, bug, longVersion));
-}
-
-void UseResources(const fs::path& folder) {
-    platform::ApplicationInfo info = platform::RunningApplicationInfo();
-    info.resourcesFolder = folder;
-    platform::SetApplicationInfoForTesting(info);
-}
-
 void FakeInstallation::SetUp() {
     ASSERT_TRUE(temp_.isValid());
     root_ = fs::path(temp_.path().toStdString());
-    previousResources_ = platform::RunningApplicationInfo().resourcesFolder;
-    UseResources(Resources());
+    platform::ApplicationInfo info = TestApplicationInfo();
+    info.resourcesFolder = Resources();
+    runtime_.emplace(info);
 }
 
 void FakeInstallation::TearDown() {
-    UseResources(previousResources_);
+    runtime_.reset();
 }
 
 void FakeInstallation::MakeResources() const {

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/Application.h"
@@ -21,14 +22,9 @@ inline constexpr const char* kClosedServiceHost = "127.0.0.1:1";
 // beside bin/), which is found as the program finds its own installation.
 platform::ApplicationInfo TestApplicationInfo(int major = 1, int minor = 2, int bug = 0,
                                               const std::string& longVersion = "1.2.0");
-// Gives the running application TestApplicationInfo with that version.
-void UseVersion(int major, int minor, int bug, const std::string& longVersion);
-// Gives the running application the resources folder `folder`, the rest of
-// its info kept.
-void UseResources(const std::filesystem::path& folder);
-
-// A fake installation in a temporary folder: while the test runs, the running
-// application's resources folder is <root>/Resources.
+// A fake installation in a temporary folder: while the test runs, a framework
+// runtime of its own has TestApplicationInfo with <root>/Resources as the
+// resources folder.
 class FakeInstallation : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -43,9 +39,7 @@ protected:
 
     QTemporaryDir temp_;
     std::filesystem::path root_;
-
-private:
-    std::filesystem::path previousResources_;
+    std::optional<platform::Runtime> runtime_;
 };
 
 }  // namespace halvoric::testing
