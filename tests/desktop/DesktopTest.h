@@ -72,10 +72,10 @@ protected:
         if (OwnNetworkNamespace()) {
             std::vector<std::string> command{"--net", HALVORIC_EXECUTABLE};
             command.insert(command.end(), arguments.begin(), arguments.end());
-            launches.push_back(std::make_unique<ChildProcess>("unshare", command, environment, documents()));
+            launches.push_back(std::make_unique<ChildProcess>("unshare", command, environment, documents(), true));
         } else {
             launches.push_back(
-                std::make_unique<ChildProcess>(HALVORIC_EXECUTABLE, arguments, environment, documents()));
+                std::make_unique<ChildProcess>(HALVORIC_EXECUTABLE, arguments, environment, documents(), true));
         }
         EXPECT_TRUE(launches.back()->Started());
         return *launches.back();

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,9 +67,8 @@ protected:
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
         int argc = static_cast<int>(arguments.size());
-        std::optional<platform::Runtime> runtime(
-            std::in_place, platform::ApplicationInfo{
-                               .name = "Halvoric", .applicationId = kApplicationId, .handOverTimeout = kShortBound});
+        const platform::Runtime runtime(
+            {.name = "Halvoric", .applicationId = kApplicationId, .handOverTimeout = kShortBound});
         const std::filesystem::path said = folder.File("said");
         std::fflush(stderr);
         const int terminal = ::dup(STDERR_FILENO);
@@ -82,7 +80,6 @@ protected:
         std::fflush(stderr);
         ::dup2(terminal, STDERR_FILENO);
         ::close(terminal);
-        runtime.reset();
         std::ifstream in(said);
         return {status, std::string(std::istreambuf_iterator<char>(in), {})};
     }

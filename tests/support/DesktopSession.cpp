@@ -48,7 +48,7 @@ Environment SystemEnvironment() {
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const Environment& environment, const fs::path& workingDirectory) {
+                           const Environment& environment, const fs::path& workingDirectory, bool ownGroup) {
     char errorsTemplate[] = "/tmp/halvoric-test-stderr-XXXXXX";
     const int errorsFile = ::mkstemp(errorsTemplate);
     if (errorsFile < 0) return;
@@ -76,10 +76,17 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errorsFile, STDERR_FILENO);
     if (!workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = -1;
-    if (::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argvPointers.data(), envpPointers.data()) == 0) {
+    if (::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argvPointers.data(), envpPointers.data()) == 0) {
         pid_ = pid;
     }
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
     ::close(errorsFile);

@@ -30,8 +30,13 @@ Environment SystemEnvironment();
 // (a file name that is not UTF-8 included), the way a shell passes them.
 class ChildProcess {
 public:
+    // With `ownGroup`, in a process group of its own: one that a test stops
+    // (SIGSTOP) then never gets the hang-up that the kernel sends a stopped
+    // process whose group is left without a parent in the session, however
+    // the test run was started.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const Environment& environment, const std::filesystem::path& workingDirectory = {});
+                 const Environment& environment, const std::filesystem::path& workingDirectory = {},
+                 bool ownGroup = false);
     // Ends the process when it still runs: asked first, then told.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
