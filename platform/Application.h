@@ -135,6 +135,8 @@ public:
     int Shutdown(int status);
     void RegisterAppObject(const Ref<Application>& app);
     Ref<Application> AppObject() const;
+    // Shows `bar` on screen as the application's menu bar (nil: none);
+    // Application::SetMenuBar asks for it.
     void ShowMenuBar(const Ref<MenuBar>& bar);
     void Quit(int status);
     bool Quitting() const;
