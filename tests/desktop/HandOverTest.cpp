@@ -29,7 +29,6 @@ using testing::ChildProcess;
 using testing::kApplicationId;
 using testing::kExitMs;
 using testing::kMenuBarTitle;
-using testing::kWindowsMs;
 using testing::PollUntil;
 using Window = testing::PrivateDisplay::Window;
 

@@ -212,12 +212,6 @@ std::optional<pid_t> PrivateBus::OwnerPid(const std::string& name) const {
     return static_cast<pid_t>(reply.arguments().value(0).toUInt());
 }
 
-bool PrivateBus::Connected(const std::string& uniqueName) const {
-    const QDBusMessage reply =
-        Connection().call(AskTheBus(QStringLiteral("NameHasOwner"), uniqueName), QDBus::Block, kToolMs);
-    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
-}
-
 // PrivateDisplay ----------------------------------------------------------------
 
 PrivateDisplay::PrivateDisplay() {

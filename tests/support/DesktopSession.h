@@ -80,10 +80,8 @@ public:
     // What the bus says, asked over a connection of the test's own:
     // the connections that own or wait for `name`, the owner first;
     std::vector<std::string> Queue(const std::string& name) const;
-    // the process that owns `name` (a well-known or a unique name), when any;
+    // and the process that owns `name` (a well-known or a unique name), when any.
     std::optional<pid_t> OwnerPid(const std::string& name) const;
-    // whether a connection of that unique name is still on the bus.
-    bool Connected(const std::string& uniqueName) const;
 
 private:
     QDBusConnection Connection() const;
