@@ -5,7 +5,6 @@
 #include "platform/Application.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QFileOpenEvent>
 #include <QIcon>
 #include <QPixmap>
