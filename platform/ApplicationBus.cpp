@@ -40,6 +40,7 @@ constexpr char kLaunchPath[] = "/platform/ApplicationBus/Launch";
 constexpr char kHandOverKey[] = "platform-hand-over";
 
 constexpr char kBus[] = "org.freedesktop.DBus";
+constexpr char kPeer[] = "org.freedesktop.DBus.Peer";
 constexpr char kBusPath[] = "/org/freedesktop/DBus";
 // Answers of RequestName.
 constexpr uint kPrimaryOwner = 1;
@@ -237,38 +238,57 @@ private:
 // owner's word that it has the document, and the answer to whether the
 // launch still waits for it. A launch that has answered yes is committed: it
 // waits for the outcome, however long that takes. A launch that has given up
-// answers no.
-class ApplicationBusLaunch final : public QObject {
+// answers no. Only the connection that the document went to is heard; any
+// other caller is refused, so that nobody else can keep the launch waiting or
+// commit it.
+class ApplicationBusLaunch final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "platform.ApplicationBus.Launch")
 
 public:
-    // Begins the hand-over of one document, under a number of its own.
-    uint Begin() {
+    // Begins the hand-over of one document to the connection `owner`, under a
+    // number of its own.
+    uint Begin(const QString& owner) {
+        owner_ = owner;
         current_ = ++last_;
-        received_ = false;
+        committed_ = false;
         return current_;
     }
     // Ends it, whatever the outcome: from now on the answer is no.
     void End() { current_ = 0; }
-    // Whether the owner has said that it has the document.
-    bool Acknowledged() const { return current_ != 0 && received_; }
+    // Whether this launch has said that it still waits for the document.
+    bool Committed() const { return current_ != 0 && committed_; }
 
 signals:
-    void Changed();
+    // The owner has spoken: a sign of life, and perhaps a commitment.
+    void Heard();
 
 public slots:
     void Received(uint token) {
-        if (current_ == 0 || token != current_) return;
-        received_ = true;
-        emit Changed();
+        if (FromOwner(token)) emit Heard();
     }
-    bool StillWaiting(uint token) const { return current_ != 0 && token == current_; }
+    bool StillWaiting(uint token) {
+        if (!FromOwner(token)) return false;
+        committed_ = true;
+        emit Heard();
+        return true;
+    }
 
 private:
+    // Whether the call is the owner's, about the document being handed over.
+    bool FromOwner(uint token) {
+        if (message().service() != owner_) {
+            sendErrorReply(QDBusError::AccessDenied,
+                           QStringLiteral("Only the application that has the document may ask for it."));
+            return false;
+        }
+        return current_ != 0 && token == current_;
+    }
+
+    QString owner_;
     uint last_ = 0;
     uint current_ = 0;
-    bool received_ = false;
+    bool committed_ = false;
 };
 
 // A connection attempt, made on a thread of its own: Qt's connecting waits for
@@ -282,7 +302,7 @@ struct ConnectAttempt {
 };
 
 ApplicationBus::ApplicationBus(std::string applicationId, std::chrono::milliseconds timeout, std::string address)
-    : applicationId_(std::move(applicationId)), address_(std::move(address)), timeout_(timeout), timeLeft_(timeout) {}
+    : applicationId_(std::move(applicationId)), address_(std::move(address)), timeout_(timeout) {}
 
 ApplicationBus::~ApplicationBus() {
     Close();
@@ -307,10 +327,9 @@ ApplicationBus::Connection ApplicationBus::Connect() {
         attempt->connected = connected;
         attempt->finished.notify_all();
     }).detach();
-    const auto start = std::chrono::steady_clock::now();
     std::unique_lock lock(attempt->mutex);
-    const bool done = attempt->finished.wait_for(lock, timeLeft_, [&] { return attempt->done; });
-    timeLeft_ -= std::chrono::steady_clock::now() - start;
+    const bool done = attempt->finished.wait_for(lock, timeout_, [&] { return attempt->done; });
+    heard_ = std::chrono::steady_clock::now();
     if (!done) {
         // Qt's bus machinery waits for the attempt now: nothing of it may be
         // used again in this process.
@@ -322,35 +341,81 @@ ApplicationBus::Connection ApplicationBus::Connect() {
     return Connection::Made;
 }
 
-bool ApplicationBus::Await(const QDBusPendingCall& pending, const std::function<bool()>& acknowledged) {
+bool ApplicationBus::Await(const QDBusPendingCall& pending, const QString& peer,
+                           const std::function<bool()>& committed) {
+    using Clock = std::chrono::steady_clock;
+    const QDBusConnection connection(Ascii(connectionName_));
     QEventLoop loop;
     QDBusPendingCallWatcher watcher(pending);
     QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-    if (launch_) QObject::connect(launch_.get(), &ApplicationBusLaunch::Changed, &loop, &QEventLoop::quit);
+    if (launch_) {
+        QObject::connect(launch_.get(), &ApplicationBusLaunch::Heard, &loop, [&] {
+            heard_ = Clock::now();
+            loop.quit();
+        });
+    }
+    // Asks whether a connection is there. Qt and libdbus answer that from
+    // the bus thread, however busy the application's own thread is; a
+    // stopped process, or a stopped bus, answers nothing.
+    const auto ping = [&](const QString& to) {
+        auto call = std::make_unique<QDBusPendingCallWatcher>(
+            connection.asyncCall(CallTo(to, QStringLiteral("/"), kPeer, QStringLiteral("Ping"), {}), kNoBusTimeout));
+        QObject::connect(call.get(), &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        return call;
+    };
+    // An answer that comes at once needs no question: the first goes out once
+    // the peer has been quiet for a fifth of the bound, and one at a time.
+    const auto interval = std::max<Clock::duration>(timeout_ / 5, std::chrono::milliseconds(1));
+    std::unique_ptr<QDBusPendingCallWatcher> peerPing;
+    std::unique_ptr<QDBusPendingCallWatcher> busPing;
+    Clock::time_point pinged{};     // the last question to the peer
+    Clock::time_point busPinged{};  // and to the bus
     // The bus's own time-outs run on a coarse timer, which may end a wait a
     // little early: this one is exact.
-    QTimer deadline;
-    deadline.setTimerType(Qt::PreciseTimer);
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     while (!watcher.isFinished()) {
-        if (acknowledged && acknowledged()) {
-            deadline.stop();
+        const Clock::time_point now = Clock::now();
+        if (peerPing && peerPing->isFinished()) {
+            if (!peerPing->isError()) heard_ = now;
+            peerPing.reset();
+        }
+        if (busPing && busPing->isFinished()) {
+            if (!busPing->isError()) busHeard_ = busPinged;
+            busPing.reset();
+        }
+        if (committed && committed()) {
+            timer.stop();
             loop.exec(QEventLoop::ExcludeUserInputEvents);
             continue;
         }
-        if (timeLeft_ <= std::chrono::steady_clock::duration::zero()) return false;
-        deadline.start(std::chrono::ceil<std::chrono::milliseconds>(timeLeft_));
-        const auto start = std::chrono::steady_clock::now();
+        Clock::time_point wake = heard_ + timeout_;
+        if (now >= wake) return false;
+        if (!peer.isEmpty() && !peerPing) {
+            const Clock::time_point next = std::max(heard_, pinged) + interval;
+            if (now >= next) {
+                pinged = now;
+                peerPing = ping(peer);
+                if (!busPing) {
+                    busPinged = now;
+                    busPing = ping(QString::fromLatin1(kBus));
+                }
+            } else {
+                wake = std::min(wake, next);
+            }
+        }
+        timer.start(std::chrono::ceil<std::chrono::milliseconds>(wake - now));
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-        timeLeft_ -= std::chrono::steady_clock::now() - start;
     }
+    heard_ = Clock::now();
     return true;
 }
 
 std::optional<QDBusMessage> ApplicationBus::AskBus(const QDBusMessage& call) {
     QDBusPendingCall pending = QDBusConnection(Ascii(connectionName_)).asyncCall(call, kNoBusTimeout);
-    if (!Await(pending, {})) return std::nullopt;
+    if (!Await(pending, {}, {})) return std::nullopt;
     return pending.reply();
 }
 
@@ -410,7 +475,11 @@ ApplicationBus::Claim ApplicationBus::ClaimOrHandOver(std::vector<fs::path> docu
         std::string error;
         switch (HandOver(*owner, documents, error)) {
             case HandOverResult::Done: return Leave(Role::HandedOver, {});
-            case HandOverResult::TimedOut: return Leave(Role::Failed, std::move(documents), DidNotAnswer("it"));
+            case HandOverResult::TimedOut:
+                // The bus passes the questions on: when it answered its own
+                // after the owner last spoke, the owner is the one silent.
+                return Leave(Role::Failed, std::move(documents),
+                             DidNotAnswer(busHeard_ > heard_ ? "it" : "the session bus"));
             case HandOverResult::OwnerLeftOrRefused: break;
         }
         // An owner that went away has a successor (this launch, perhaps): go on
@@ -429,9 +498,9 @@ ApplicationBus::HandOverResult ApplicationBus::HandOver(const QString& owner, st
         // the call fails instead of reaching the next owner, or this launch.
         QDBusPendingCall pending = connection.asyncCall(
             CallTo(owner, Ascii(ApplicationObjectPath(applicationId_)), kInterface, method, arguments), kNoBusTimeout);
-        // Once the owner has the document, the wait is the application's own
-        // and has no limit.
-        const bool answered = Await(pending, [&] { return waits && launch_->Acknowledged(); });
+        // Once this launch has said that it still waits, the owner opens the
+        // document: the wait for that has no limit.
+        const bool answered = Await(pending, owner, [&] { return waits && launch_->Committed(); });
         launch_->End();
         if (!answered) return HandOverResult::TimedOut;
         const QDBusMessage reply = pending.reply();
@@ -443,7 +512,7 @@ ApplicationBus::HandOverResult ApplicationBus::HandOver(const QString& owner, st
     // One document per call: each is answered when the owner opens it, so a
     // failure part-way leaves exactly the documents it did not open.
     while (!documents.empty()) {
-        const QVariantMap platformData{{QString::fromLatin1(kHandOverKey), launch_->Begin()}};
+        const QVariantMap platformData{{QString::fromLatin1(kHandOverKey), launch_->Begin(owner)}};
         const QStringList uris{Ascii(FileUri(documents.front()))};
         if (const HandOverResult result = call(QStringLiteral("Open"), {uris, platformData}, true);
             result != HandOverResult::Done) {

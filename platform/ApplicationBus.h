@@ -48,13 +48,17 @@ std::string ApplicationObjectPath(std::string_view applicationId);
 // the bus does); the launch then hands the rest to the new owner, or, when the
 // bus has made it the owner, opens them itself.
 //
-// A launch gives up only on a peer that does not answer: the owner (stopped,
-// hung) or the bus itself. One deadline covers all its waits for an answer,
-// from connecting to the bus to the owner's word that it has the document,
-// together; the waits that follow an answer have no limit.
+// A launch gives up only on silence: when the peer it waits for (the bus, or
+// the owner and the bus that carries its words) has given no sign of life
+// for the whole bound. How long the owner takes does not count: while an
+// answer is slow to come, the launch asks the owner's connection now and
+// then whether it is there, which the bus thread of a busy owner answers at
+// once and a stopped (or wholly hung) process never does. Every answer, word
+// or reply to that question starts the bound anew. Once the launch has said
+// that it still waits for a document, it waits for the outcome without limit.
 class ApplicationBus {
 public:
-    // How long a launch waits in all for answers before it gives up: the
+    // How long a peer may stay silent before a launch gives up on it: the
     // bus's usual call time-out.
     static constexpr std::chrono::milliseconds kHandOverTimeout{25000};
 
@@ -104,8 +108,7 @@ public:
     };
 
     // A claim of `applicationId` on the session bus, or (for tests) on the bus
-    // at `address`, that gives up on a peer after `timeout` of waiting for
-    // answers in all.
+    // at `address`, that gives up on a peer after `timeout` of silence.
     ApplicationBus(std::string applicationId, std::chrono::milliseconds timeout, std::string address = {});
     ~ApplicationBus();
     ApplicationBus(const ApplicationBus&) = delete;
@@ -116,8 +119,8 @@ public:
     // after the owner went away during the hand-over, however long that took.
     // Otherwise hands `documents` over to the owner (or, with none, asks it to
     // come to the front): HandedOver when it opened them all, Failed when it
-    // or the bus did not answer in time, or it refused. Alone when there is no
-    // bus, or the bus refuses the name or goes away meanwhile.
+    // or the bus stayed silent for the bound, or it refused. Alone when there
+    // is no bus, or the bus refuses the name or goes away meanwhile.
     // After anything but Primary the launch has left the queue and the bus.
     // Called once.
     Claim ClaimOrHandOver(std::vector<std::filesystem::path> documents, Receiver receiver);
@@ -134,7 +137,10 @@ private:
     enum class Connection { Made, NoBus, Hung };
     enum class HandOverResult { Done, OwnerLeftOrRefused, TimedOut };
     Connection Connect();
-    bool Await(const QDBusPendingCall& pending, const std::function<bool()>& acknowledged);
+    // Waits for the answer to `pending` from `peer` (empty: the bus itself):
+    // false once the peer has been silent for the bound. Without limit once
+    // `committed` holds.
+    bool Await(const QDBusPendingCall& pending, const QString& peer, const std::function<bool()>& committed);
     std::optional<QDBusMessage> AskBus(const QDBusMessage& call);
     HandOverResult HandOver(const QString& owner, std::vector<std::filesystem::path>& documents, std::string& error);
     Claim Leave(Role role, std::vector<std::filesystem::path> documents, std::string failure = {});
@@ -143,8 +149,12 @@ private:
     std::string applicationId_;
     std::string address_;
     std::chrono::milliseconds timeout_;
-    std::chrono::steady_clock::duration timeLeft_;  // for answers, all waits together
-    std::string connectionName_;                     // once connected, until closed
+    // The last sign of life of the peer waited for, and the last moment at
+    // which the bus is known to have been alive while the launch waited for
+    // the owner (a question it answered was asked then).
+    std::chrono::steady_clock::time_point heard_{};
+    std::chrono::steady_clock::time_point busHeard_{};
+    std::string connectionName_;  // once connected, until closed
     std::unique_ptr<ApplicationBusService> service_;
     std::unique_ptr<ApplicationBusLaunch> launch_;
     bool named_ = false;  // owns the name or waits in its queue
