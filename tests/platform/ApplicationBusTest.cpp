@@ -366,21 +366,30 @@ TEST_F(ApplicationBusTest, ALaunchBelievesOnlyItsOwnerAndGivesUpOnABusThatStopsO
 // its launch says it was handed over. The bus stops once the owner has the
 // document, the owner asks, and the bus goes on some 30 to 42 ms later, in
 // steps of 200 µs, across the deadline of a launch that gives up after 40 ms.
+// (On a loaded machine a launch may give up before its call reaches the
+// owner, even before it is made: the owner asks for whatever comes.)
 TEST_F(ApplicationBusTest, AcrossTheLaunchsDeadlineTheOwnerOpensExactlyWhatTheLaunchSaysItHandedOver) {
     BecomeOwner();
     constexpr auto kShortBound = std::chrono::milliseconds(40);
     constexpr int kRuns = 60;
     std::vector<std::shared_future<ApplicationBus::Claim>> claims;
+    std::size_t asked = 0;
+    const auto askAll = [&] {
+        while (asked < received.documents.size()) received.Open(asked++);
+        return received.answers == static_cast<int>(asked);
+    };
     for (int run = 0; run < kRuns; ++run) {
         claims.push_back(Launch({"/t/sweep " + std::to_string(run)}, kShortBound));
-        ASSERT_TRUE(Serve([&] { return received.documents.size() == claims.size(); }));
+        ASSERT_TRUE(Serve([&] { return received.documents.size() > asked || Ended(claims.back()); }));
         bus->Signal(SIGSTOP);
         const auto stopped = std::chrono::steady_clock::now();
-        received.Open(run);
+        askAll();
         std::this_thread::sleep_until(stopped + std::chrono::microseconds(30000 + 200 * run));
         bus->Signal(SIGCONT);
-        ASSERT_TRUE(Serve([&] { return Ended(claims.back()) && received.answers == run + 1; }));
+        ASSERT_TRUE(Serve([&] { return askAll() && Ended(claims.back()); }));
     }
+    ServeFor(kBound);  // a call that came late finds its launch gone
+    ASSERT_TRUE(Serve(askAll));
     int handedOver = 0;
     for (int run = 0; run < kRuns; ++run) {
         const ApplicationBus::Claim& claim = claims[run].get();
