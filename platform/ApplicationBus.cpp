@@ -341,8 +341,7 @@ ApplicationBus::Connection ApplicationBus::Connect() {
     return Connection::Made;
 }
 
-bool ApplicationBus::Await(const QDBusPendingCall& pending, const QString& peer,
-                           const std::function<bool()>& committed) {
+bool ApplicationBus::Await(const QDBusPendingCall& pending, const QString& peer) {
     using Clock = std::chrono::steady_clock;
     const QDBusConnection connection(Ascii(connectionName_));
     QEventLoop loop;
@@ -354,22 +353,31 @@ bool ApplicationBus::Await(const QDBusPendingCall& pending, const QString& peer,
             loop.quit();
         });
     }
-    // Asks whether a connection is there. Qt and libdbus answer that from
-    // the bus thread, however busy the application's own thread is; a
+    // Questions whether a connection is there. Qt and libdbus answer them
+    // from the bus thread, however busy the application's own thread is; a
     // stopped process, or a stopped bus, answers nothing.
-    const auto ping = [&](const QString& to) {
-        auto call = std::make_unique<QDBusPendingCallWatcher>(
+    struct Ping {
+        Clock::time_point asked{};
+        std::unique_ptr<QDBusPendingCallWatcher> reply;  // until it comes
+    };
+    const auto ask = [&](Ping& ping, const QString& to, Clock::time_point now) {
+        ping.asked = now;
+        ping.reply = std::make_unique<QDBusPendingCallWatcher>(
             connection.asyncCall(CallTo(to, QStringLiteral("/"), kPeer, QStringLiteral("Ping"), {}), kNoBusTimeout));
-        QObject::connect(call.get(), &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-        return call;
+        QObject::connect(ping.reply.get(), &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    };
+    // Whether the reply has come, and without an error; it is let go once come.
+    const auto answered = [](Ping& ping) {
+        if (!ping.reply || !ping.reply->isFinished()) return false;
+        const bool answer = !ping.reply->isError();
+        ping.reply.reset();
+        return answer;
     };
     // An answer that comes at once needs no question: the first goes out once
     // the peer has been quiet for a fifth of the bound, and one at a time.
     const auto interval = std::max<Clock::duration>(timeout_ / 5, std::chrono::milliseconds(1));
-    std::unique_ptr<QDBusPendingCallWatcher> peerPing;
-    std::unique_ptr<QDBusPendingCallWatcher> busPing;
-    Clock::time_point pinged{};     // the last question to the peer
-    Clock::time_point busPinged{};  // and to the bus
+    Ping peerPing;
+    Ping busPing;
     // The bus's own time-outs run on a coarse timer, which may end a wait a
     // little early: this one is exact.
     QTimer timer;
@@ -378,30 +386,22 @@ bool ApplicationBus::Await(const QDBusPendingCall& pending, const QString& peer,
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     while (!watcher.isFinished()) {
         const Clock::time_point now = Clock::now();
-        if (peerPing && peerPing->isFinished()) {
-            if (!peerPing->isError()) heard_ = now;
-            peerPing.reset();
-        }
-        if (busPing && busPing->isFinished()) {
-            if (!busPing->isError()) busHeard_ = busPinged;
-            busPing.reset();
-        }
-        if (committed && committed()) {
+        if (answered(peerPing)) heard_ = now;
+        if (answered(busPing)) busHeard_ = busPing.asked;
+        // Once this launch has said that it still waits, the owner opens the
+        // document: the wait for that has no limit.
+        if (launch_ && launch_->Committed()) {
             timer.stop();
             loop.exec(QEventLoop::ExcludeUserInputEvents);
             continue;
         }
         Clock::time_point wake = heard_ + timeout_;
         if (now >= wake) return false;
-        if (!peer.isEmpty() && !peerPing) {
-            const Clock::time_point next = std::max(heard_, pinged) + interval;
+        if (!peer.isEmpty() && !peerPing.reply) {
+            const Clock::time_point next = std::max(heard_, peerPing.asked) + interval;
             if (now >= next) {
-                pinged = now;
-                peerPing = ping(peer);
-                if (!busPing) {
-                    busPinged = now;
-                    busPing = ping(QString::fromLatin1(kBus));
-                }
+                ask(peerPing, peer, now);
+                if (!busPing.reply) ask(busPing, QString::fromLatin1(kBus), now);
             } else {
                 wake = std::min(wake, next);
             }
@@ -415,7 +415,7 @@ bool ApplicationBus::Await(const QDBusPendingCall& pending, const QString& peer,
 
 std::optional<QDBusMessage> ApplicationBus::AskBus(const QDBusMessage& call) {
     QDBusPendingCall pending = QDBusConnection(Ascii(connectionName_)).asyncCall(call, kNoBusTimeout);
-    if (!Await(pending, {}, {})) return std::nullopt;
+    if (!Await(pending, {})) return std::nullopt;
     return pending.reply();
 }
 
@@ -493,14 +493,12 @@ ApplicationBus::Claim ApplicationBus::ClaimOrHandOver(std::vector<fs::path> docu
 ApplicationBus::HandOverResult ApplicationBus::HandOver(const QString& owner, std::vector<fs::path>& documents,
                                                         std::string& error) {
     QDBusConnection connection(Ascii(connectionName_));
-    const auto call = [&](const QString& method, const QVariantList& arguments, bool waits) {
+    const auto call = [&](const QString& method, const QVariantList& arguments) {
         // To the owner's own connection: should the name pass on meanwhile,
         // the call fails instead of reaching the next owner, or this launch.
         QDBusPendingCall pending = connection.asyncCall(
             CallTo(owner, Ascii(ApplicationObjectPath(applicationId_)), kInterface, method, arguments), kNoBusTimeout);
-        // Once this launch has said that it still waits, the owner opens the
-        // document: the wait for that has no limit.
-        const bool answered = Await(pending, owner, [&] { return waits && launch_->Committed(); });
+        const bool answered = Await(pending, owner);
         launch_->End();
         if (!answered) return HandOverResult::TimedOut;
         const QDBusMessage reply = pending.reply();
@@ -508,13 +506,13 @@ ApplicationBus::HandOverResult ApplicationBus::HandOver(const QString& owner, st
         error = reply.errorMessage().toStdString();
         return HandOverResult::OwnerLeftOrRefused;
     };
-    if (documents.empty()) return call(QStringLiteral("Activate"), {QVariantMap()}, false);
+    if (documents.empty()) return call(QStringLiteral("Activate"), {QVariantMap()});
     // One document per call: each is answered when the owner opens it, so a
     // failure part-way leaves exactly the documents it did not open.
     while (!documents.empty()) {
         const QVariantMap platformData{{QString::fromLatin1(kHandOverKey), launch_->Begin(owner)}};
         const QStringList uris{Ascii(FileUri(documents.front()))};
-        if (const HandOverResult result = call(QStringLiteral("Open"), {uris, platformData}, true);
+        if (const HandOverResult result = call(QStringLiteral("Open"), {uris, platformData});
             result != HandOverResult::Done) {
             return result;
         }

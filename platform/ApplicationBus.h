@@ -139,8 +139,8 @@ private:
     Connection Connect();
     // Waits for the answer to `pending` from `peer` (empty: the bus itself):
     // false once the peer has been silent for the bound. Without limit once
-    // `committed` holds.
-    bool Await(const QDBusPendingCall& pending, const QString& peer, const std::function<bool()>& committed);
+    // this launch has said that it still waits for the document.
+    bool Await(const QDBusPendingCall& pending, const QString& peer);
     std::optional<QDBusMessage> AskBus(const QDBusMessage& call);
     HandOverResult HandOver(const QString& owner, std::vector<std::filesystem::path>& documents, std::string& error);
     Claim Leave(Role role, std::vector<std::filesystem::path> documents, std::string failure = {});

@@ -26,7 +26,6 @@
 #include "platform/FileUri.h"
 #include "tests/support/CraftedDocument.h"
 #include "tests/support/DesktopSession.h"
-#include "tests/support/RecordingDesktop.h"
 
 namespace platform {
 namespace {
@@ -35,7 +34,6 @@ namespace fs = std::filesystem;
 using halvoric::testing::PollUntil;
 using halvoric::testing::PrivateBus;
 using halvoric::testing::TemporaryFolder;
-using halvoric::testing::WaitFor;
 using Role = ApplicationBus::Role;
 
 // ---- file URIs -----------------------------------------------------------------
@@ -97,14 +95,12 @@ struct Received {
     std::vector<fs::path> opened;
     int answers = 0;  // of the launches asked whether they still wait
     int activations = 0;
-    bool openAtOnce = false;  // or when the test says
 
     ApplicationBus::Receiver Receiver() {
         return {.openDocument =
                     [this](const fs::path& document, std::shared_ptr<ApplicationBus::HandedIn> handed) {
                         documents.push_back(document);
                         handedIn.push_back(std::move(handed));
-                        if (openAtOnce) Open(documents.size() - 1);
                     },
                 .activate = [this] { ++activations; }};
     }
